@@ -1,0 +1,97 @@
+#include "sim/vusb/KernelNode.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace qnsim {
+
+KernelNode::KernelNode(std::string devnode, UsbFunction* function)
+    : devnode_(std::move(devnode)), function_(function) {}
+
+KernelNode::~KernelNode() { Remove(); }
+
+bool KernelNode::Create(const std::string& rootDir, std::string* error) {
+  char name[128];
+  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+    if (error) *error = std::string("openpty: ") + strerror(errno);
+    return false;
+  }
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  // A host that stops reading must not stall the module: what does not fit
+  // the node's buffer is dropped, as a driver's full receive buffer drops it.
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  // Termios set through the master apply to the host's side: raw bytes, and
+  // a read returns after at most one second (VMIN 0, VTIME 10).
+  struct termios t;
+  tcgetattr(master_, &t);
+  cfmakeraw(&t);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 10;
+  tcsetattr(master_, TCSANOW, &t);
+
+  nodePath_ = rootDir + devnode_;
+  unlink(nodePath_.c_str());
+  if (symlink(name, nodePath_.c_str()) != 0) {
+    if (error) *error = "symlink " + nodePath_ + ": " + strerror(errno);
+    return false;
+  }
+  if (pipe2(wake_, O_CLOEXEC) != 0) {
+    if (error) *error = std::string("pipe: ") + strerror(errno);
+    return false;
+  }
+  running_ = true;
+  thread_ = std::thread(&KernelNode::Run, this);
+  return true;
+}
+
+void KernelNode::ToHost(const uint8_t* data, size_t length) {
+  while (length > 0 && master_ >= 0) {
+    ssize_t n = write(master_, data, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // EAGAIN: full, dropped
+    }
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+void KernelNode::Remove() {
+  if (running_.exchange(false)) {
+    char c = 0;
+    (void)!write(wake_[1], &c, 1);
+    thread_.join();
+  }
+  if (!nodePath_.empty()) {
+    unlink(nodePath_.c_str());
+    nodePath_.clear();
+  }
+  for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+void KernelNode::Run() {
+  uint8_t buffer[512];
+  while (running_) {
+    struct pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents) return;
+    if (fds[0].revents & POLLIN) {
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n > 0) function_->FromHost(buffer, static_cast<size_t>(n));
+    }
+  }
+}
+
+}  // namespace qnsim
