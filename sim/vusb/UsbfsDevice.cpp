@@ -37,6 +37,7 @@ UsbfsDevice::~UsbfsDevice() {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& u : pendingIn_) Free(u);
+  for (auto& u : pendingOut_) Free(u);
   for (auto& [client, c] : clients_) {
     for (auto& u : c.done) Free(u);
   }
@@ -101,13 +102,20 @@ void UsbfsDevice::FailNextTransfers(int count) {
   UpdateDoorbell();
 }
 
+void UsbfsDevice::SetOutBlocked(bool blocked) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  outBlocked_ = blocked;
+}
+
 void UsbfsDevice::Disconnect() {
   std::lock_guard<std::mutex> lock(mutex_);
   gone_ = true;
-  while (!pendingIn_.empty()) {
-    Urb u = pendingIn_.front();
-    pendingIn_.pop_front();
-    Finish(u, -ESHUTDOWN, 0);
+  for (auto* pending : {&pendingIn_, &pendingOut_}) {
+    while (!pending->empty()) {
+      Urb u = pending->front();
+      pending->pop_front();
+      Finish(u, -ESHUTDOWN, 0);
+    }
   }
   toHost_.clear();
   UpdateDoorbell();
@@ -165,12 +173,14 @@ void UsbfsDevice::sClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* clien
 
 void UsbfsDevice::Release(UMockdevIoctlClient* client) {
   if (owner_ == client) owner_ = nullptr;
-  for (auto it = pendingIn_.begin(); it != pendingIn_.end();) {
-    if (it->client == client) {
-      Free(*it);
-      it = pendingIn_.erase(it);
-    } else {
-      ++it;
+  for (auto* pending : {&pendingIn_, &pendingOut_}) {
+    for (auto it = pending->begin(); it != pending->end();) {
+      if (it->client == client) {
+        Free(*it);
+        it = pending->erase(it);
+      } else {
+        ++it;
+      }
     }
   }
   auto c = clients_.find(client);
@@ -254,13 +264,15 @@ long UsbfsDevice::Dispatch(UMockdevIoctlClient* client, int* err, bool* deferred
     const unsigned long address =
         arg->data_len >= static_cast<int>(sizeof(void*)) ? *reinterpret_cast<unsigned long*>(arg->data)
                                                          : arg->client_addr;
-    for (auto it = pendingIn_.begin(); it != pendingIn_.end(); ++it) {
-      if (it->client == client && it->address == address) {
-        Urb u = *it;
-        pendingIn_.erase(it);
-        Finish(u, -ENOENT, 0);
-        UpdateDoorbell();
-        return 0;
+    for (auto* pending : {&pendingIn_, &pendingOut_}) {
+      for (auto it = pending->begin(); it != pending->end(); ++it) {
+        if (it->client == client && it->address == address) {
+          Urb u = *it;
+          pending->erase(it);
+          Finish(u, -ENOENT, 0);
+          UpdateDoorbell();
+          return 0;
+        }
       }
     }
     *err = EINVAL;  // already done: the client reaps it as it is
@@ -365,6 +377,8 @@ long UsbfsDevice::Submit(UMockdevIoctlClient* client, int* err, std::vector<uint
     }
   } else if (outHalted_) {
     Finish(u, -EPIPE, 0);
+  } else if (outBlocked_) {
+    pendingOut_.push_back(u);
   } else {
     outSizes_.push_back(static_cast<size_t>(r->buffer_length));
     if (u.buffer) outBytes->assign(u.buffer->data, u.buffer->data + r->buffer_length);

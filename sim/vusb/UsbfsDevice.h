@@ -58,6 +58,9 @@ class UsbfsDevice {
   void SetBusy(bool busy);            // every claim fails with EBUSY
   void Stall(uint8_t endpoint);       // halted until the host clears it
   void FailNextTransfers(int count);  // the next bulk URBs end with -EPROTO
+  // The OUT endpoint NAKs: OUT URBs stay in flight until the host gives up
+  // on them (its timeout discards them).
+  void SetOutBlocked(bool blocked);
   // The device is gone: URBs in flight end with -ESHUTDOWN, and every later
   // request fails with ENODEV, as after an unplug.
   void Disconnect();
@@ -106,12 +109,14 @@ class UsbfsDevice {
   std::mutex fromHostMutex_;  // keeps OUT bytes in order on their way to the module
   std::map<UMockdevIoctlClient*, Client> clients_;
   std::deque<Urb> pendingIn_;
+  std::deque<Urb> pendingOut_;  // only while the OUT endpoint is blocked
   std::deque<uint8_t> toHost_;
   UMockdevIoctlClient* owner_ = nullptr;  // client that claimed interface 0
   bool busy_ = false;
   bool gone_ = false;
   bool inHalted_ = false;
   bool outHalted_ = false;
+  bool outBlocked_ = false;
   int failTransfers_ = 0;
   std::vector<size_t> outSizes_;
 };
