@@ -9,6 +9,11 @@ qn_add_sources(qn_core
   tUSBLib.cpp
   tUSBKernel.cpp
   tUSBStream.cpp
+  tPacketLog.cpp
+  tLogger.cpp
+  tLink.cpp
+  tLinkThreads.cpp
+  tLinkPacketDebug.cpp
   ../api/tUEI.cpp
 )
 qn_add_links(qn_core PkgConfig::QN_LIBUSB)

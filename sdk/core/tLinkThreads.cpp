@@ -1,0 +1,235 @@
+// The two threads of a running link. The reader turns the stream's bytes
+// into packets, keeps the link in step with the module through the sync
+// handshake, answers heartbeats and queues everything else on the inbound
+// FIFO. The writer takes packets from the outbound FIFO and writes them to
+// the stream, one by one or in batches.
+//
+// Packets travel in their serialised form (address, length, payload) with
+// nothing in between, so the reader must know where a packet starts. A magic
+// packet (0xAD 0x00) makes the module answer with an empty packet from its
+// own address; two such answers in a row (A 0x00 A 0x00) put the reader in
+// step. Modules send from even addresses: an odd one means the reader lost
+// step.
+#include <string.h>
+
+#include "sdk/api/tUEI.h"
+#include "sdk/core/tDebug.h"
+#include "sdk/core/tLinkRecord.h"
+#include "sdk/core/tTime.h"
+
+namespace {
+
+constexpr int sMagicBurst = 6;
+constexpr uint32_t sIdleMs = 1000;  // a second of silence counts as one "no byte"
+constexpr uint32_t sSliceMs = 100;  // how often an idle reader looks at its flags
+constexpr uint32_t sPoolBytes = 4096;
+constexpr uint32_t sPoolFill = 4066;  // room left for one more packet of up to 30 bytes
+
+void sTracePacket(uint32_t area, const char* who, int id, const tPacket* p) {
+  if (!tDebug_On(area)) return;
+  tDebug_Print(area, " %s(%d) ADDR:%02X, LEN:%02X, [%02X %02X %02X ...]\n", who, id, p->address, p->length,
+               p->data[0], p->data[1], p->data[2]);
+}
+
+// Restarts the handshake: status 4 and six magic packets.
+void sStartSync(tLinkRecord* r) {
+  tDebug_Print(tDEBUG_LINK, "syncStart\n");
+  r->status = tLINK_STATUS_SYNCING;
+  r->syncState = kSyncStateStart;
+  tPacket_Reset(r->assembly);
+  tPacket* magic = tPacket_Create();
+  tErr put = tErrMemory;
+  if (magic != nullptr) {
+    magic->address = cmdMAGIC;
+    magic->count = 2;
+    for (int i = 0; i < sMagicBurst; i++) put = tPacketFifo_Put(r->outbound, magic);
+    tPacket_Destroy(&magic);
+  }
+  if (put == tErrNone) r->syncState = kSyncStateByte1;
+}
+
+// One byte of the module's answer while synchronising.
+void sSyncByte(tLinkRecord* r, uint8_t b) {
+  switch (r->syncState.load()) {
+    case kSyncStateByte1:
+      if (b != 0 && (b & 1) == 0) {
+        r->syncByte = b;
+        r->syncState = kSyncStateByte2;
+      } else {
+        sStartSync(r);
+      }
+      break;
+    case kSyncStateByte2:
+      r->syncState = b == 0 ? kSyncStateByte3 : kSyncStateStart;
+      break;
+    case kSyncStateByte3:
+      r->syncState = b == r->syncByte ? kSyncStateByte4 : kSyncStateStart;
+      break;
+    case kSyncStateByte4:
+      if (b == 0) {
+        r->syncState = kSyncStateNone;
+        r->status = tLINK_STATUS_RUNNING;
+        tDebug_Print(tDEBUG_LINK, "synced\n");
+      } else {
+        r->syncState = kSyncStateStart;
+      }
+      break;
+    default:  // none, or requested but not sent: any byte restarts it
+      sStartSync(r);
+      break;
+  }
+}
+
+// Answers a heartbeat (A 0x02 0x00 X) with A 0x02 0x00 X+2. tErrNotFound
+// for anything else, which then goes to the inbound FIFO.
+tErr sHandleHBBackChannel(tLinkRecord* r, const tPacket* p) {
+  if (p->length != 2 || p->data[0] != cmdHB) return tErrNotFound;
+  if (r->heartbeatState == kHeartbeatUp || r->heartbeatState == kHeartbeatDown) return tErrNotFound;
+  const uint8_t kind = p->data[1];
+  if (kind == 0) r->heartbeatState = kHeartbeatUp;
+  if (kind == 1) r->heartbeatState = kHeartbeatDown;
+  tDebug_Print(tDEBUG_PACKETS, " sHandleHBBackChannel(%d) %s\n", r->id,
+               kind == 1 ? "sending HB DOWN" : "sending HB UP");
+  const uint8_t answer[2] = {cmdHB, static_cast<uint8_t>(kind + 2)};
+  tPacket* reply = tPacket_CreateWithData(p->address, 2, answer);
+  if (reply == nullptr) return tErrNone;
+  tPacketFifo_Put(r->outbound, reply);
+  r->heartbeatState = kHeartbeatNone;
+  tPacket_Destroy(&reply);
+  return tErrNone;
+}
+
+// Runs after every byte added to the assembly packet.
+tErr sHandlePacket(tLinkRecord* r) {
+  tPacket* p = r->assembly;
+  if (!tPacket_IsComplete(p)) return tErrNone;
+  sLogPacket(r, tPACKETLOG_RECEIVED, p);
+  sTracePacket(tDEBUG_PACKETS, "sHandlePacket", r->id, p);
+  bool consumed = false;
+  if (r->userFilterMutex != nullptr) {
+    tMutex_Lock(r->userFilterMutex);
+    if (r->userFilter != nullptr) consumed = r->userFilter(p, r->userFilterRef) != 0;
+    tMutex_Unlock(r->userFilterMutex);
+  }
+  tErr result = tErrNone;
+  if (!consumed && sHandleHBBackChannel(r, p) != tErrNone) result = tPacketFifo_Put(r->inbound, p);
+  tPacket_Reset(p);
+  return result;
+}
+
+// Reads one byte. *idle tells whether a "no byte" result means the line was
+// quiet for a whole read period. A stream with a wait function is waited on
+// in slices (so the reader sleeps, and still sees a stop or a sync request
+// within a slice); a "no byte" after its wait said data was there is a
+// transport that took bytes without giving one yet (a COBS frame being
+// received), not a quiet line. A stream without one paces itself in its get
+// (a USB bulk read waits up to a second).
+tErr sReadByte(tLinkRecord* r, uint8_t* byte, bool* idle) {
+  tStream* s = r->stream;
+  *idle = false;
+  if (s != nullptr && s->waitProc != nullptr) {
+    for (uint32_t waited = 0;;) {
+      const tErr w = tStream_Wait(s, sSliceMs);
+      if (w != tErrTimeout) break;
+      waited += sSliceMs;
+      const bool syncRequested = r->status == tLINK_STATUS_SYNCING && r->syncState == kSyncStateNone;
+      if (!r->running || waited >= sIdleMs || syncRequested) {
+        *idle = true;
+        return tErrNotReady;
+      }
+    }
+    return tStream_Read(s, byte, 1);
+  }
+  const tErr e = tStream_Read(s, byte, 1);
+  *idle = e == tErrNotReady;
+  return e;
+}
+
+void sWrite(tLinkRecord* r, const uint8_t* bytes, size_t length, bool pooled) {
+  const tErr e = tStream_Write(r->stream, bytes, static_cast<uint32_t>(length));
+  if (e != tErrNone) {
+    tDebug_Print(tDEBUG_LINK, pooled ? "sOutPipeProcess error writing pooled: %d\n" : "sOutPipeProcess error writing: %d\n",
+                 e);
+  }
+}
+
+}  // namespace
+
+void* sInPipeProcess(void* argument) {
+  auto* r = static_cast<tLinkRecord*>(argument);
+  r->heartbeatState = kHeartbeatNone;
+  r->syncByte = 1;
+  r->status = tLINK_STATUS_RUNNING;
+  r->syncState = kSyncStateNone;
+  r->readerUp = true;
+  while (r->running) {
+    uint8_t b = 0;
+    bool idle = false;
+    const tErr e = sReadByte(r, &b, &idle);
+    if (e == tErrNotReady) {
+      const int status = r->status;
+      if (idle && (status == tLINK_STATUS_SYNCING || status == tLINK_STATUS_IO_ERROR)) {
+        tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) -- syncing\n", r->id);
+        sStartSync(r);
+      }
+      continue;
+    }
+    if (e != tErrNone) {
+      if (r->status != tLINK_STATUS_IO_ERROR) {
+        tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
+      }
+      r->status = tLINK_STATUS_IO_ERROR;
+      tTime_MSSleep(100);
+      continue;
+    }
+    if (r->status == tLINK_STATUS_SYNCING) {
+      sSyncByte(r, b);
+      continue;
+    }
+    if (tPacket_AddByte(r->assembly, b) != tErrNone || (r->assembly->address & 1) != 0) {
+      tDebug_Print(tDEBUG_LINK, "Out of sync\n");
+      sStartSync(r);
+      continue;
+    }
+    if (sHandlePacket(r) != tErrNone) r->status = tLINK_STATUS_PACKET_ERROR;
+  }
+  tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) terminating\n", r->id);
+  return nullptr;
+}
+
+void* sOutPipeProcess(void* argument) {
+  auto* r = static_cast<tLinkRecord*>(argument);
+  r->writerUp = true;
+  uint8_t buffer[sPoolBytes];
+  while (r->running) {
+    tPacket* p = tPacketFifo_Await(r->outbound, 1000);
+    if (p == nullptr) continue;
+    sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
+    size_t used = 0;
+    if (r->pooled) {
+      memset(buffer, 0, sizeof buffer);
+      tPacket_GetBytes(p, buffer, sizeof buffer, &used);
+      while (used <= sPoolFill) {
+        tPacket* more = tPacketFifo_Get(r->outbound);
+        if (more == nullptr) break;
+        size_t n = 0;
+        if (tPacket_GetBytes(more, buffer + used, sizeof buffer - used, &n) == tErrNone) used += n;
+        tPacket_Destroy(&more);
+      }
+      sWrite(r, buffer, used, true);
+    } else {
+      tPacket_GetBytes(p, buffer, sizeof buffer, &used);
+      sWrite(r, buffer, used, false);
+    }
+    sLogPacket(r, tPACKETLOG_SENT, p);
+    tPacket_Destroy(&p);
+  }
+  // What is still queued (the route-off packet of a stop among it) goes out.
+  for (tPacket* p = tPacketFifo_Get(r->outbound); p != nullptr; p = tPacketFifo_Get(r->outbound)) {
+    size_t used = 0;
+    if (tPacket_GetBytes(p, buffer, sizeof buffer, &used) == tErrNone) sWrite(r, buffer, used, false);
+    tPacket_Destroy(&p);
+  }
+  tDebug_Print(tDEBUG_LINK, " sOutPipeProcess(%d) terminating\n", r->id);
+  return nullptr;
+}
