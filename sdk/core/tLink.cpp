@@ -305,14 +305,22 @@ tErr tLink_Start(int id) {
   return tLink_ForceRoute(id, 1);
 }
 
+namespace {
+tErr sQueueRoute(tLinkRecord* r, uint8_t on);
+}
+
 tErr tLink_Stop(tLinkRecord* r) {
   if (r == nullptr) return tErrParam;
   const int status = r->status;
   if (status == tLINK_STATUS_STOPPED || status == tLINK_STATUS_STOPPING) return tErrNone;
   r->status = tLINK_STATUS_STOPPING;
-  tErr result = tErrNone;
-  if (r->readerThread != nullptr && r->writerThread != nullptr) result = tLink_ForceRoute(r->id, 0);
+  // Running goes first, so the writer takes the route-off packet as the
+  // last it sends before it ends (its drain writes what is still queued).
   r->running = false;
+  tErr result = tErrNone;
+  // Straight onto the record's FIFO: a destroy has already taken the entry
+  // out of the table.
+  if (r->readerThread != nullptr && r->writerThread != nullptr) result = sQueueRoute(r, 0);
   int joined = 0;
   if (r->readerThread != nullptr && tThread_Destroy(&r->readerThread) != 0) joined = -1;
   if (r->writerThread != nullptr && tThread_Destroy(&r->writerThread) != 0) joined = -1;
@@ -342,15 +350,23 @@ tErr tLink_Sync(int id) {
   return result;
 }
 
+namespace {
+
+tErr sQueueRoute(tLinkRecord* r, uint8_t on) {
+  tPacket* p = sMakePacket(cmdFORCEROUTE, 1, &on);
+  if (p == nullptr) return tErrMemory;
+  const tErr result = tPacketFifo_Put(r->outbound, p);
+  tPacket_Destroy(&p);
+  return result;
+}
+
+}  // namespace
+
 tErr tLink_ForceRoute(int id, uint8_t on) {
   sEntry* e = sLookupEntryByID(id);
   if (e == nullptr) return tErrNotFound;
   if (e->link == nullptr) return tErrParam;
-  tPacket* p = sMakePacket(cmdFORCEROUTE, 1, &on);
-  if (p == nullptr) return tErrMemory;
-  const tErr result = tPacketFifo_Put(e->link->outbound, p);
-  tPacket_Destroy(&p);
-  return result;
+  return sQueueRoute(e->link, on);
 }
 
 int tLink_GetStatus(int id) {

@@ -1,0 +1,276 @@
+// The reader and writer threads over a fake stream: the sync handshake, lost
+// step, heartbeat answers, the user filter, pooled batches, the drain on
+// stop and the packet log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "sdk/core/tLink.h"
+#include "tests/sdk/core/link/FakeStream.h"
+
+namespace {
+
+using Owned = std::unique_ptr<tPacket, tPacketDeleter>;
+using Bytes = std::vector<uint8_t>;
+using linktest::FakeStream;
+using linktest::MagicCount;
+
+bool WaitFor(const std::function<bool()>& pred, double seconds = 3) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
+
+class LinkThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    id = tLink_Create(fake.Make());
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(tLink_GetStatus(id), tLINK_STATUS_RUNNING);
+    // The start queues route-on: 0xAF 0x01 0x01.
+    ASSERT_TRUE(fake.WaitWritten([](const Bytes& b) { return b.size() >= 3; }));
+    EXPECT_EQ(fake.Writes()[0], (Bytes{0xAF, 0x01, 0x01}));
+    fake.ClearWrites();
+  }
+  void TearDown() override {
+    fake.HoldWrites(false);
+    if (id) tLink_Destroy(&id);
+  }
+  // Runs tLink_Sync in the background until the six magic packets are out.
+  void BeginSync() {
+    syncer = std::thread([this] { syncResult = tLink_Sync(id); });
+    ASSERT_TRUE(fake.WaitWritten([](const Bytes& b) { return MagicCount(b) >= 6; }));
+    ASSERT_EQ(tLink_GetStatus(id), tLINK_STATUS_SYNCING);
+  }
+  void EndSync() {
+    if (syncer.joinable()) syncer.join();
+  }
+  void Put(const Bytes& payload, uint8_t address = 2) {
+    Owned p(tPacket_CreateWithData(address, static_cast<uint8_t>(payload.size()), payload.data()));
+    ASSERT_EQ(tLink_PutPacket(id, p.get()), tErrNone);
+  }
+
+  FakeStream fake;
+  int id = 0;
+  std::thread syncer;
+  tErr syncResult = tErrUnknown;
+};
+
+struct SyncCase {
+  const char* name;
+  Bytes answer;
+  int status;         // after the answer
+  bool restarted;     // more magic packets went out
+};
+
+TEST_F(LinkThreads, SyncSequences) {
+  const SyncCase cases[] = {
+      {"two empty packets from one address", {0x06, 0x00, 0x06, 0x00}, tLINK_STATUS_RUNNING, false},
+      {"second address differs", {0x06, 0x00, 0x08, 0x00}, tLINK_STATUS_SYNCING, true},
+      {"odd first byte", {0x07}, tLINK_STATUS_SYNCING, true},
+      {"zero first byte", {0x00}, tLINK_STATUS_SYNCING, true},
+      {"a payload instead of an empty packet", {0x06, 0x01, 0x06}, tLINK_STATUS_SYNCING, true},
+      {"second zero missing", {0x06, 0x00, 0x06, 0x05, 0x06}, tLINK_STATUS_SYNCING, true},
+  };
+  for (const SyncCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.ClearWrites();
+    BeginSync();
+    fake.Feed(c.answer);
+    if (c.restarted) {
+      EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return MagicCount(b) >= 12; }));
+    } else {
+      EXPECT_TRUE(WaitFor([&] { return tLink_GetStatus(id) == c.status; }));
+    }
+    EXPECT_EQ(tLink_GetStatus(id), c.status);
+    if (c.status == tLINK_STATUS_SYNCING) fake.Feed({0x06, 0x00, 0x06, 0x00});  // let it finish
+    EndSync();
+    EXPECT_EQ(syncResult, tErrNone);
+    EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_RUNNING);
+  }
+}
+
+TEST_F(LinkThreads, ASilentModuleLeavesTheSyncUnfinished) {
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(tLink_Sync(id), tErrNotReady);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_GT(took, 1.9);
+  EXPECT_LT(took, 5.0);
+  EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_SYNCING);
+}
+
+TEST_F(LinkThreads, AnOddAddressNeverReachesTheFifoAndStartsASync) {
+  fake.Feed({0x04, 0x01, 0x33});
+  Owned even(tLink_AwaitPacket(id, 1000));
+  ASSERT_NE(even, nullptr);
+  fake.Feed({0x05, 0x00});
+  EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return MagicCount(b) >= 6; }));
+  EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_SYNCING);
+  EXPECT_EQ(tLink_GetPacket(id), nullptr);
+}
+
+TEST_F(LinkThreads, PacketsInStepReachTheInboundFifo) {
+  fake.Feed({0x06, 0x03, 0x11, 0x22, 0x33, 0x06, 0x00});
+  Owned p(tLink_AwaitPacket(id, 1000));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->address, 6);
+  EXPECT_EQ(p->length, 3);
+  EXPECT_EQ(p->data[2], 0x33);
+  Owned empty(tLink_AwaitPacket(id, 1000));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->length, 0);
+}
+
+TEST_F(LinkThreads, HeartbeatsAreAnsweredAndNeverQueued) {
+  fake.Feed({0x06, 0x02, 0x00, 0x00});
+  EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return b == Bytes{0x06, 0x02, 0x00, 0x02}; }));
+  fake.ClearWrites();
+  fake.Feed({0x08, 0x02, 0x00, 0x01});
+  EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return b == Bytes{0x08, 0x02, 0x00, 0x03}; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(tLink_GetPacket(id), nullptr);
+}
+
+uint8_t TakeEverything(const tPacket*, const void* ref) {
+  ++*const_cast<int*>(static_cast<const int*>(ref));
+  return 1;
+}
+
+TEST_F(LinkThreads, AUserFilterThatTakesEverythingLeavesNothingForTheFifoOrTheHeartbeat) {
+  int seen = 0;
+  ASSERT_EQ(tLink_InstallUserPacketFilter(id, TakeEverything, &seen), tErrNone);
+  fake.Feed({0x06, 0x02, 0x00, 0x00, 0x06, 0x01, 0x44});
+  EXPECT_TRUE(WaitFor([&] { return seen == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(tLink_GetPacket(id), nullptr);
+  EXPECT_TRUE(fake.Written().empty());
+  ASSERT_EQ(tLink_InstallUserPacketFilter(id, nullptr, nullptr), tErrNone);
+  fake.Feed({0x06, 0x01, 0x45});
+  Owned p(tLink_AwaitPacket(id, 1000));
+  EXPECT_NE(p, nullptr);
+  EXPECT_EQ(seen, 2);
+}
+
+// Holds the writer inside a write of a first packet, queues `count` packets
+// behind it and lets go.
+void QueueBehindABlockedWriter(FakeStream& fake, int id, int count, uint8_t length) {
+  fake.HoldWrites(true);
+  const uint8_t first[1] = {0xEE};
+  Owned p(tPacket_CreateWithData(2, 1, first));
+  ASSERT_EQ(tLink_PutPacket(id, p.get()), tErrNone);
+  ASSERT_TRUE(WaitFor([&] { return fake.WriterBlocked(); }));
+  std::vector<uint8_t> payload(length, 0x5A);
+  for (int i = 0; i < count; i++) {
+    Owned q(length == 0 ? tPacket_Create() : tPacket_CreateWithData(2, length, payload.data()));
+    if (length == 0) {
+      q->address = 2;
+      q->count = 2;
+    }
+    ASSERT_EQ(tLink_PutPacket(id, q.get()), tErrNone);
+  }
+}
+
+struct PoolCase {
+  int packets;
+  uint8_t payload;  // bytes per packet: serialised size is payload + 2
+  std::vector<size_t> writes;
+};
+
+TEST_F(LinkThreads, PooledLinksWriteQueuedPacketsInBatches) {
+  ASSERT_EQ(tLink_EnablePooledPackets(id, true), tErrNone);
+  const PoolCase cases[] = {
+      {200, 0, {400}},
+      {150, 28, {4080, 420}},
+  };
+  for (const PoolCase& c : cases) {
+    fake.ClearWrites();
+    QueueBehindABlockedWriter(fake, id, c.packets, c.payload);
+    fake.HoldWrites(false);
+    const size_t total = static_cast<size_t>(c.packets) * (c.payload + 2u);
+    ASSERT_TRUE(fake.WaitWritten([&](const Bytes& b) { return b.size() >= total + 3; }));
+    std::vector<std::vector<uint8_t>> writes = fake.Writes();
+    ASSERT_EQ(writes.size(), c.writes.size() + 1);
+    EXPECT_EQ(writes[0], (Bytes{2, 1, 0xEE}));
+    for (size_t i = 0; i < c.writes.size(); i++) EXPECT_EQ(writes[i + 1].size(), c.writes[i]) << i;
+  }
+}
+
+TEST_F(LinkThreads, UnpooledLinksWriteEachPacketAlone) {
+  QueueBehindABlockedWriter(fake, id, 5, 3);
+  fake.HoldWrites(false);
+  ASSERT_TRUE(fake.WaitWritten([](const Bytes& b) { return b.size() >= 3 + 5 * 5; }));
+  EXPECT_EQ(fake.Writes().size(), 6u);
+}
+
+TEST_F(LinkThreads, StoppingWritesEverythingStillQueuedThenRouteOff) {
+  QueueBehindABlockedWriter(fake, id, 40, 1);
+  std::thread stopper([this] { EXPECT_EQ(tLink_Stop(tLink_GetRecord(id)), tErrNone); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  fake.HoldWrites(false);
+  stopper.join();
+  const Bytes all = fake.Written();
+  ASSERT_EQ(all.size(), 3u + 40 * 3 + 3);
+  EXPECT_EQ(Bytes(all.end() - 3, all.end()), (Bytes{0xAF, 0x01, 0x00}));
+  EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_STOPPED);
+  EXPECT_EQ(tLink_Stop(tLink_GetRecord(id)), tErrNone);  // stopped: nothing changes
+  EXPECT_EQ(fake.Written().size(), all.size());
+}
+
+TEST_F(LinkThreads, ForceRouteQueuesTheRoutePacket) {
+  ASSERT_EQ(tLink_ForceRoute(id, 1), tErrNone);
+  EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return b == Bytes{0xAF, 0x01, 0x01}; }));
+  EXPECT_EQ(tLink_ForceRoute(id + 1000, 1), tErrNotFound);
+}
+
+TEST_F(LinkThreads, ThePacketLogRecordsSentAndReceivedPackets) {
+  uint8_t kind = 0, length = 64, buffer[64];
+  EXPECT_EQ(tLink_PacketDebug_Read(id, &kind, &length, buffer), tErrNotReady);
+  ASSERT_EQ(tLink_PacketDebug_Enable(id), tErrNone);
+  EXPECT_EQ(tLink_PacketDebug_SetLogSize(id, 1024), tErrBusy);
+  Put({3, 0x49, 0x20});
+  ASSERT_TRUE(fake.WaitWritten([](const Bytes& b) { return b.size() >= 5; }));
+  fake.Feed({0x02, 0x04, 3, 9, 0, 17});
+  Owned reply(tLink_AwaitPacket(id, 1000));
+  ASSERT_NE(reply, nullptr);
+  std::vector<std::pair<uint8_t, Bytes>> records;
+  for (;;) {
+    length = sizeof buffer;
+    if (tLink_PacketDebug_Read(id, &kind, &length, buffer) != tErrNone) break;
+    records.emplace_back(kind, Bytes(buffer, buffer + length));
+  }
+  // The route-on packet written at start may be recorded too, when the
+  // writer logged it after the enable.
+  const std::pair<uint8_t, Bytes> sent{1, Bytes{2, 3, 3, 0x49, 0x20}};
+  const std::pair<uint8_t, Bytes> received{2, Bytes{2, 4, 3, 9, 0, 17}};
+  EXPECT_NE(std::find(records.begin(), records.end(), sent), records.end());
+  EXPECT_NE(std::find(records.begin(), records.end(), received), records.end());
+  EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const auto& r) { return r.first == 2; }), 1);
+  const uint8_t text[] = "START";
+  EXPECT_EQ(tLink_PacketDebug_Write(id, 3, sizeof text, text), tErrNone);
+  EXPECT_EQ(tLink_PacketDebug_Disable(id), tErrNone);
+}
+
+TEST(LinkSettings, PacketLogSizeLimits) {
+  FakeStream fake;
+  int id = tLink_Create(fake.Make());
+  ASSERT_NE(id, 0);
+  EXPECT_EQ(tLink_PacketDebug_SetLogSize(id, 0x4000001), tErrParam);
+  EXPECT_EQ(tLink_PacketDebug_SetLogSize(id, 0x4000000), tErrNone);
+  EXPECT_EQ(tLink_PacketDebug_SetLogSize(id, -5), tErrNone);
+  EXPECT_EQ(tLink_PacketDebug_Disable(id), tErrNotReady);
+  EXPECT_EQ(tLink_PacketDebug_Enable(id), tErrNone);
+  EXPECT_EQ(tLink_PacketDebug_SetLogSize(id, 100), tErrBusy);
+  tLink_Destroy(&id);
+  EXPECT_EQ(tLink_PacketDebug_SetLogSize(12345, 10), tErrParam);
+  EXPECT_EQ(tLink_PacketDebug_Enable(12345), tErrParam);
+}
+
+}  // namespace
