@@ -31,13 +31,11 @@ tErr sUSBStreamWrite(const uint8_t* data, uint32_t length, void* ref) {
 
 tErr sUSBStreamPut(const uint8_t* byte, void* ref) { return sUSBStreamWrite(byte, 1, ref); }
 
-// The libusb path paces itself (each get waits up to a second in its bulk
-// transfer); the kernel node is polled, so an idle reader sleeps in the poll.
+// The kernel node is polled, so an idle reader sleeps in the poll. (The
+// libusb path has no wait: each get waits up to a second in its transfer.)
 tErr sUSBStreamWait(uint32_t timeoutMs, void* ref) {
   if (!tVALIDUSBS(ref)) return tErrParam;
-  qnusb_device* d = static_cast<sUSBStreamState*>(ref)->device;
-  if (d->mode != QNUSB_MODE_KERNEL) return tErrNone;
-  return qnusb_wait_kernel_device(d, timeoutMs);
+  return qnusb_wait_kernel_device(static_cast<sUSBStreamState*>(ref)->device, timeoutMs);
 }
 
 tErr sUSBStreamDelete(void* ref) {
@@ -132,7 +130,9 @@ tErr tStream_CreateUSB(uint32_t serialNumber, tStream** out) {
     free(s);
     return tErrMemory;
   }
-  tStream_SetWaitProc(stream, sUSBStreamWait);
+  // Only the kernel node is waited on; a libusb get paces itself, and a
+  // stream without a wait function tells its reader so.
+  if (mode == QNUSB_MODE_KERNEL) tStream_SetWaitProc(stream, sUSBStreamWait);
   *out = stream;
   tDebug_Print(tDEBUG_USB, "tStream_CreateUSB %s: %s path\n", text, mode == QNUSB_MODE_KERNEL ? "kernel" : "libusb");
   return tErrNone;

@@ -79,6 +79,11 @@ UsbfsDevice* VirtualUsbBus::Plug(const UsbIdentity& identity, UsbFunction* funct
     g_free(syspath);
     return nullptr;
   }
+  // The "add" uevent of umockdev_testbed_add_device went out before the
+  // descriptors and the node existed; a hot-plug listener (libusb's udev
+  // monitor) that read the device then found it incomplete and dropped it.
+  // Now that it is whole, announce it again.
+  umockdev_testbed_uevent(testbed_, syspath, "add");
   Entry e;
   e.syspath = syspath;
   g_free(syspath);
