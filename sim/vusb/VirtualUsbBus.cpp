@@ -44,46 +44,50 @@ UsbfsDevice* VirtualUsbBus::Plug(const UsbIdentity& identity, UsbFunction* funct
   snprintf(major, sizeof major, "%d:%d", sUsbDeviceMajor, number - 1);
 
   auto device = std::make_unique<UsbfsDevice>(identity, function, devnode);
-  const std::string serial = identity.serial + "\n";
-  const std::string manufacturer = identity.manufacturer + "\n";
-  const std::string product = identity.product + "\n";
-  char vendorId[16], productId[16], release[16], product3[32];
-  snprintf(vendorId, sizeof vendorId, "%04x\n", identity.vendorId);
-  snprintf(productId, sizeof productId, "%04x\n", identity.productId);
-  snprintf(release, sizeof release, "%04x\n", identity.deviceRelease);
-  snprintf(product3, sizeof product3, "%x/%x/%x", identity.vendorId, identity.productId, identity.deviceRelease);
-  std::string busAttr = std::to_string(sBus) + "\n", devAttr = std::to_string(number) + "\n";
-
-  gchar* syspath = umockdev_testbed_add_device(
-      testbed_, "usb", name, nullptr,
-      // sysfs attributes, as the kernel shows them (with their newline)
-      "busnum", busAttr.c_str(), "devnum", devAttr.c_str(), "speed", "480\n",
-      "bConfigurationValue", "1\n", "bNumConfigurations", "1\n", "bNumInterfaces", " 1\n",
-      "bDeviceClass", "00\n", "version", " 2.00\n", "idVendor", vendorId, "idProduct", productId,
-      "bcdDevice", release, "manufacturer", manufacturer.c_str(), "product", product.c_str(),
-      "serial", serial.c_str(), "dev", major, nullptr,
-      // udev properties
-      "DEVNAME", devnode, "DEVTYPE", "usb_device", "DRIVER", "usb", "BUSNUM", busnum, "DEVNUM", devnum,
-      "PRODUCT", product3, "TYPE", "0/0/0", nullptr);
-  if (!syspath) {
-    if (error) *error = "umockdev could not add the device";
-    return nullptr;
-  }
   std::vector<uint8_t> descriptors = DeviceDescriptor(identity);
   const std::vector<uint8_t> config = ConfigurationDescriptor(identity);
   descriptors.insert(descriptors.end(), config.begin(), config.end());
-  umockdev_testbed_set_attribute_binary(testbed_, syspath, "descriptors", descriptors.data(),
-                                        static_cast<gint>(descriptors.size()));
+
+  // One paragraph in umockdev's record format, so that the sysfs entry is
+  // complete, descriptors included, before its "add" uevent goes out: a
+  // hot-plug listener (libusb's udev monitor) reads it at once.
+  char line[256];
+  std::string record = std::string("P: /devices/") + name + "\n";
+  auto add = [&](const char* format, auto... args) {
+    snprintf(line, sizeof line, format, args...);
+    record += line;
+  };
+  add("E: SUBSYSTEM=usb\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n", devnode);
+  add("E: BUSNUM=%s\nE: DEVNUM=%s\nE: PRODUCT=%x/%x/%x\nE: TYPE=0/0/0\n", busnum, devnum, identity.vendorId,
+      identity.productId, identity.deviceRelease);
+  // sysfs attributes as the kernel shows them, each with its newline
+  add("A: busnum=%d\\n\nA: devnum=%d\\n\nA: speed=480\\n\nA: dev=%s\n", sBus, number, major);
+  add("A: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\nA: bNumInterfaces= 1\\n\n");
+  add("A: bDeviceClass=00\\n\nA: version= 2.00\\n\n");
+  add("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bcdDevice=%04x\\n\n", identity.vendorId,
+      identity.productId, identity.deviceRelease);
+  record += "A: manufacturer=" + identity.manufacturer + "\\n\n";
+  record += "A: product=" + identity.product + "\\n\n";
+  record += "A: serial=" + identity.serial + "\\n\n";
+  record += "H: descriptors=";
+  for (uint8_t b : descriptors) {
+    snprintf(line, sizeof line, "%02X", b);
+    record += line;
+  }
+  record += "\n";
+  GError* gerror = nullptr;
+  if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &gerror)) {
+    if (error) *error = std::string("umockdev could not add the device: ") + (gerror ? gerror->message : "?");
+    if (gerror) g_error_free(gerror);
+    return nullptr;
+  }
+  const std::string sysfsPath = std::string("/sys/devices/") + name;
+  gchar* syspath = g_strdup(sysfsPath.c_str());
   if (!device->Attach(testbed_, root_, error)) {
     umockdev_testbed_remove_device(testbed_, syspath);
     g_free(syspath);
     return nullptr;
   }
-  // The "add" uevent of umockdev_testbed_add_device went out before the
-  // descriptors and the node existed; a hot-plug listener (libusb's udev
-  // monitor) that read the device then found it incomplete and dropped it.
-  // Now that it is whole, announce it again.
-  umockdev_testbed_uevent(testbed_, syspath, "add");
   Entry e;
   e.syspath = syspath;
   g_free(syspath);
