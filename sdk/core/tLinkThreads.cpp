@@ -127,22 +127,25 @@ tErr sHandlePacket(tLinkRecord* r) {
 tErr sReadByte(tLinkRecord* r, uint8_t* byte, bool* idle) {
   tStream* s = r->stream;
   *idle = false;
-  if (s != nullptr && s->waitProc != nullptr) {
-    for (uint32_t waited = 0;;) {
-      const tErr w = tStream_Wait(s, sSliceMs);
-      if (w != tErrTimeout) break;
-      waited += sSliceMs;
-      const bool syncRequested = r->status == tLINK_STATUS_SYNCING && r->syncState == kSyncStateNone;
-      if (!r->running || waited >= sIdleMs || syncRequested) {
-        *idle = true;
-        return tErrNotReady;
-      }
-    }
-    return tStream_Read(s, byte, 1);
+  const tErr first = tStream_Read(s, byte, 1);
+  if (first != tErrNotReady) return first;
+  if (s == nullptr || s->waitProc == nullptr) {
+    *idle = true;  // the get waited itself
+    return first;
   }
-  const tErr e = tStream_Read(s, byte, 1);
-  *idle = e == tErrNotReady;
-  return e;
+  // Nothing there now: sleep on the stream until a byte may be there, looking
+  // at the flags between slices.
+  for (uint32_t waited = 0;;) {
+    const tErr w = tStream_Wait(s, sSliceMs);
+    if (w != tErrTimeout) break;
+    waited += sSliceMs;
+    const bool syncRequested = r->status == tLINK_STATUS_SYNCING && r->syncState == kSyncStateNone;
+    if (!r->running || waited >= sIdleMs || syncRequested) {
+      *idle = true;
+      return tErrNotReady;
+    }
+  }
+  return tStream_Read(s, byte, 1);
 }
 
 void sWrite(tLinkRecord* r, const uint8_t* bytes, size_t length, bool pooled) {
