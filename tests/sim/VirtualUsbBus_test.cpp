@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,15 @@
 #include "tests/support/Process.h"
 
 namespace {
+
+// The environment of a client of the bus. The clients here are built with
+// the sanitizers, whose runtime then no longer loads first.
+std::map<std::string, std::string> ClientEnv(const qnsim::VirtualUsbBus& bus) {
+  std::map<std::string, std::string> env = bus.ClientEnvironment();
+  const char* asan = getenv("ASAN_OPTIONS");
+  env["ASAN_OPTIONS"] = std::string(asan && *asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+  return env;
+}
 
 // Sends every byte back, so a write shows up in the next read.
 class Echo : public qnsim::UsbFunction {
@@ -43,13 +54,13 @@ class VirtualUsbBusTest : public ::testing::Test {
   }
   qntest::RunResult Probe(const std::vector<std::string>& args, double timeout = 20) {
     qntest::RunOptions o;
-    o.env = bus.ClientEnvironment();
+    o.env = ClientEnv(bus);
     o.timeoutSeconds = timeout;
     return qntest::Run(qntest::BinaryPath("tests/sim/usb-probe"), args, o);
   }
   qntest::RunResult Lsusb(const std::vector<std::string>& args) {
     qntest::RunOptions o;
-    o.env = bus.ClientEnvironment();
+    o.env = ClientEnv(bus);
     return qntest::Run("/usr/bin/lsusb", args, o);
   }
 
@@ -109,7 +120,7 @@ TEST_F(VirtualUsbBusTest, ClaimFailsWhenTheInterfaceIsBusy) {
 TEST_F(VirtualUsbBusTest, AnInterfaceHeldByAnotherProcessIsBusy) {
   qnsim::UsbfsDevice* d = Plug(Module());
   qntest::Background holder(qntest::BinaryPath("tests/sim/usb-probe"), {"40F5849A", "claim", "hold:3000"},
-                            bus.ClientEnvironment());
+                            ClientEnv(bus));
   ASSERT_FALSE(holder.WaitForLine("claim 0").empty()) << holder.Stdout() << holder.Stderr();
   EXPECT_TRUE(d->claimed());
   qntest::RunResult r = Probe({"40F5849A", "claim"});
@@ -140,7 +151,7 @@ TEST_F(VirtualUsbBusTest, TheNextTransfersFailWithIOErrors) {
 TEST_F(VirtualUsbBusTest, UnplugEndsATransferInFlightAndReplugEnumeratesAnew) {
   qnsim::UsbfsDevice* d = Plug(Module());
   qntest::Background reader(qntest::BinaryPath("tests/sim/usb-probe"), {"40F5849A", "claim", "read:64:5000", "read:64:500"},
-                            bus.ClientEnvironment());
+                            ClientEnv(bus));
   ASSERT_FALSE(reader.WaitForLine("claim 0").empty()) << reader.Stderr();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   bus.Unplug(d);
