@@ -511,16 +511,28 @@ tErr tLink_EnablePooledPackets(int id, bool on) {
 
 // --- Module queries ---------------------------------------------------------
 
+namespace {
+
+// Puts the packet (and frees it) and waits up to 1000 ms for the next
+// inbound packet.
+tErr sAsk(int id, tPacket* request, tPacket** reply) {
+  *reply = nullptr;
+  if (request == nullptr) return tErrMemory;
+  const tErr put = tLink_PutPacket(id, request);
+  tPacket_Destroy(&request);
+  if (put != tErrNone) return put;
+  *reply = tLink_AwaitPacket(id, 1000);
+  return *reply == nullptr ? tErrTimeout : tErrNone;
+}
+
+}  // namespace
+
 tErr _tLink_GetModuleAddress(int id, uint8_t* address) {
   if (address == nullptr) return tErrParam;
-  tPacket* magic = sMakePacket(cmdMAGIC, 0, nullptr);
-  if (magic == nullptr) return tErrMemory;
-  tErr put = tLink_PutPacket(id, magic);
-  tPacket_Destroy(&magic);
-  if (put != tErrNone) return put;
-  tPacket* reply = tLink_AwaitPacket(id, 1000);
-  if (reply == nullptr) return tErrTimeout;
-  tErr result = tErrIO;
+  tPacket* reply = nullptr;
+  tErr result = sAsk(id, sMakePacket(cmdMAGIC, 0, nullptr), &reply);
+  if (result != tErrNone) return result;
+  result = tErrIO;
   if (reply->length == 0 && reply->address != 0) {
     *address = reply->address;
     result = tErrNone;
@@ -532,14 +544,10 @@ tErr _tLink_GetModuleAddress(int id, uint8_t* address) {
 tErr _tLink_GetModel(int id, uint8_t address, uint8_t* model) {
   if (model == nullptr) return tErrParam;
   const uint8_t request[3] = {cmdSYSTEM, 8 | UEI_OPT_GET, UEI_IDX_REQUEST};
-  tPacket* p = tPacket_CreateWithData(address, 3, request);
-  if (p == nullptr) return tErrMemory;
-  tErr put = tLink_PutPacket(id, p);
-  tPacket_Destroy(&p);
-  if (put != tErrNone) return put;
-  tPacket* reply = tLink_AwaitPacket(id, 1000);
-  if (reply == nullptr) return tErrTimeout;
-  tErr result = tErrIO;
+  tPacket* reply = nullptr;
+  tErr result = sAsk(id, tPacket_CreateWithData(address, 3, request), &reply);
+  if (result != tErrNone) return result;
+  result = tErrIO;
   if (reply->address == address && reply->length == 4 && reply->data[0] == cmdSYSTEM) {
     *model = reply->data[3];
     result = tErrNone;

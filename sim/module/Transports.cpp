@@ -14,6 +14,7 @@
 
 #include "sdk/core/tCobs.h"
 #include "sdk/core/tCrc8.h"
+#include "sim/vusb/FdPump.h"
 
 namespace qnsim {
 
@@ -214,26 +215,16 @@ void PtyTransport::Frame(const std::vector<uint8_t>& encoded) {
 
 void PtyTransport::Run() {
   std::vector<uint8_t> encoded;
-  uint8_t buffer[512];
-  while (running_) {
-    struct pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents) return;
-    if (!(fds[0].revents & POLLIN)) continue;
-    const ssize_t n = read(master_, buffer, sizeof buffer);
-    if (n <= 0) continue;
-    for (ssize_t i = 0; i < n; i++) {
-      if (buffer[i] != 0) {
-        if (encoded.size() < 64) encoded.push_back(buffer[i]);
+  PumpUntilWoken(master_, wake_[0], [&](const uint8_t* data, size_t length) {
+    for (size_t i = 0; i < length; i++) {
+      if (data[i] != 0) {
+        if (encoded.size() < 64) encoded.push_back(data[i]);  // an over-long frame fails its checks
         continue;
       }
       if (!encoded.empty()) Frame(encoded);
       encoded.clear();
     }
-  }
+  });
 }
 
 // --- USB --------------------------------------------------------------------

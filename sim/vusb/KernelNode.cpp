@@ -1,8 +1,9 @@
 #include "sim/vusb/KernelNode.h"
 
+#include "sim/vusb/FdPump.h"
+
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <string.h>
 #include <termios.h>
@@ -79,19 +80,7 @@ void KernelNode::Remove() {
 }
 
 void KernelNode::Run() {
-  uint8_t buffer[512];
-  while (running_) {
-    struct pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents) return;
-    if (fds[0].revents & POLLIN) {
-      ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n > 0) function_->FromHost(buffer, static_cast<size_t>(n));
-    }
-  }
+  PumpUntilWoken(master_, wake_[0], [this](const uint8_t* data, size_t length) { function_->FromHost(data, length); });
 }
 
 }  // namespace qnsim
