@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -140,12 +141,12 @@ TEST_F(LinkThreads, HeartbeatsAreAnsweredAndNeverQueued) {
 }
 
 uint8_t TakeEverything(const tPacket*, const void* ref) {
-  ++*const_cast<int*>(static_cast<const int*>(ref));
+  ++*const_cast<std::atomic<int>*>(static_cast<const std::atomic<int>*>(ref));
   return 1;
 }
 
 TEST_F(LinkThreads, AUserFilterThatTakesEverythingLeavesNothingForTheFifoOrTheHeartbeat) {
-  int seen = 0;
+  std::atomic<int> seen{0};  // counted on the reader thread
   ASSERT_EQ(tLink_InstallUserPacketFilter(id, TakeEverything, &seen), tErrNone);
   fake.Feed({0x06, 0x02, 0x00, 0x00, 0x06, 0x01, 0x44});
   EXPECT_TRUE(WaitFor([&] { return seen == 2; }));
