@@ -1,5 +1,6 @@
 #include "sdk/core/tPacketFifo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -73,6 +74,29 @@ tPacket* _stealPacketFromFifo(packetFifo& f, std::deque<SerialPacket>::iterator 
   return copy;
 }
 
+// A caller waiting for a reply first watches the FIFO for up to 50 us
+// before it sleeps: the reply to a request usually comes within tens of
+// microseconds, and waking a sleeping thread costs as much again (far more
+// on a virtual machine whose idle processor must be woken first). Only
+// filtered waits do this, so an idle link (its writer waits unfiltered)
+// never spins, and the watch is bounded.
+constexpr auto sSpin = std::chrono::microseconds(50);
+
+template <class Pred>
+bool sWait(packetFifo& f, std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, Pred satisfied) {
+  const auto deadline = sDeadline(timeoutMs);
+  const auto spinEnd = std::min(deadline, std::chrono::steady_clock::now() + sSpin);
+  while (!satisfied()) {
+    if (std::chrono::steady_clock::now() >= spinEnd) return f.notEmpty.wait_until(lock, deadline, satisfied);
+    const int64_t seen = f.nextId;
+    lock.unlock();
+    while (f.nextId == seen && f.alive && std::chrono::steady_clock::now() < spinEnd) {
+    }
+    lock.lock();
+  }
+  return true;
+}
+
 // Waits until the queue holds something or the FIFO dies; false on timeout.
 bool _waitUntilNotEmpty(packetFifo& f, std::unique_lock<std::mutex>& lock, uint32_t timeoutMs) {
   return f.notEmpty.wait_until(lock, sDeadline(timeoutMs), [&f] { return !f.queue.empty() || !f.alive; });
@@ -98,7 +122,7 @@ std::deque<SerialPacket>::iterator _waitUntilProcIsSatisfied(packetFifo& f, std:
     }
     return !f.alive;
   };
-  f.notEmpty.wait_until(lock, sDeadline(timeoutMs), satisfied);
+  sWait(f, lock, timeoutMs, satisfied);
   return found;
 }
 
