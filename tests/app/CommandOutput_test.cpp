@@ -86,3 +86,28 @@ TEST(Fingerprint, WordsInOrder) {
 }
 
 }  // namespace
+
+TEST(BuildTable, NewestVersionFirstColumnsCutAt15) {
+  RecordingDisplay d;
+  _display_builds(d,
+                  {{"100", "2.9.0"},
+                   {"101", "2.10.0"},
+                   {"102", "2.10.4"},
+                   {"7", "not-a-version"},
+                   {"1234567890123456789", "1.0.0"}},
+                  0x40F5849A);
+  std::vector<std::string> expected = {
+      "Build List for device [40F5849A]:\n",
+      "Build          \tVersion        ",
+      "102            \t2.10.4         ",
+      "101            \t2.10.0         ",
+      "100            \t2.9.0          ",
+      "123456789012345\t1.0.0          ",
+      "7              \tnot-a-version  ",
+  };
+  EXPECT_EQ(d.lines, expected);
+
+  RecordingDisplay empty;
+  _display_builds(empty, {}, 0x1);
+  EXPECT_EQ(empty.lines, std::vector<std::string>{"No builds found for device [00000001]"});
+}
