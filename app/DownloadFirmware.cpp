@@ -1,5 +1,6 @@
 // -G: download a build from the update server into the store. The request
 // runs on a worker thread while the main thread draws a spinner.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -19,18 +20,19 @@ namespace {
 const UpdaterDisplayInterface::Level sInfo = UpdaterDisplayInterface::Info;
 const UpdaterDisplayInterface::Level sError = UpdaterDisplayInterface::Error;
 
-// Decimal text to a build number, as std::stoul reads it; false for text
-// without leading digits and for values beyond 32 bits.
+// Decimal text to a build number: digits, optionally followed by white
+// space (a server line may end in "\r"); false for anything else and for
+// values beyond 32 bits.
 bool _to_build(const std::string& text, uint32_t* value) {
-  try {
-    size_t used = 0;
-    unsigned long v = std::stoul(text, &used, 10);
-    if (v > 0xFFFFFFFFul || text.find('-') != std::string::npos) return false;
-    *value = uint32_t(v);
-    return true;
-  } catch (const std::exception&) {
+  size_t digits = text.find_first_not_of("0123456789");
+  if (digits == 0 || text.empty()) return false;
+  if (digits != std::string::npos && text.find_first_not_of(" \t\r\n", digits) != std::string::npos)
     return false;
-  }
+  errno = 0;
+  unsigned long long v = strtoull(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || v > 0xFFFFFFFFull) return false;
+  *value = uint32_t(v);
+  return true;
 }
 
 // Runs GetBuild on a worker thread and animates the spinner until it ends.
