@@ -156,7 +156,8 @@ uint32_t Updater::Download_Firmware(uint32_t serialNumber, std::string build,
     display.message(sError, "No build information for device");
     return 0;
   }
-  if (build.empty() && !_to_build(latestBuild, &chosen)) {
+  // Build 0 is no build: -b with non-digits already became "0".
+  if (chosen == 0 && !_to_build(latestBuild, &chosen)) {
     Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", latestBuild.c_str());
     chosen = 0;
   }

@@ -15,8 +15,28 @@ uint32_t sBig32(const unsigned char* p) {
 }
 
 constexpr unsigned sDescriptionType = 4;
-constexpr size_t sHeaderSize = 6;   // "bird" and the format version
-constexpr size_t sMaxExpansion = 8;  // what the tool itself allows
+constexpr size_t sHeaderSize = 6;                // "bird" and the format version
+constexpr size_t sMaxContents = size_t(64) << 20;  // no firmware comes near it
+
+// Inflates the zlib stream after the header, up to sMaxContents bytes.
+bool sInflate(const std::vector<unsigned char>& file, std::vector<unsigned char>& out) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(file.data() + sHeaderSize);
+  z.avail_in = uInt(file.size() - sHeaderSize);
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    if (out.size() >= sMaxContents) break;
+    size_t have = out.size();
+    out.resize(have + 65536);
+    z.next_out = out.data() + have;
+    z.avail_out = 65536;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.resize(have + (65536 - z.avail_out));
+  }
+  inflateEnd(&z);
+  return rc == Z_STREAM_END;
+}
 
 }  // namespace
 
@@ -25,11 +45,9 @@ std::string BirdVersion(const std::string& path) {
   std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
   if (file.size() <= sHeaderSize) return "";
-  std::vector<unsigned char> contents((file.size() - sHeaderSize) * sMaxExpansion);
-  uLongf size = contents.size();
-  if (uncompress(contents.data(), &size, file.data() + sHeaderSize, file.size() - sHeaderSize) !=
-      Z_OK)
-    return "";
+  std::vector<unsigned char> contents;
+  if (!sInflate(file, contents)) return "";
+  const size_t size = contents.size();
   size_t pos = 4;  // past the block count
   while (size >= 5 && pos <= size - 5) {
     unsigned type = contents[pos] & 0x1F;

@@ -49,7 +49,7 @@ void MakeBird(const std::string& path, unsigned build, const std::string& versio
 class ServerCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    device = repo / "devices" / kSerial;
+    device = repo / (std::string("devices/") + kSerial);
     fs::create_directories(device);
     for (auto b : std::vector<std::pair<unsigned, std::string>>{
              {1200, "2.9.0"}, {1234, "2.10.4"}, {1240, "2.10.0"}})
@@ -195,7 +195,7 @@ TEST_F(ServerCommands, TokenAndABadTokenLine) {
   EXPECT_EQ(bad.exitCode, 0);
   EXPECT_TRUE(Has(bad.err, "Failed to retrieve jwt for 40F5849A\n")) << bad.err;
   // The version line, then the empty token line.
-  EXPECT_EQ(bad.out.substr(bad.out.size() - 2), ")\n\n") << bad.out;
+  EXPECT_EQ(bad.out.substr(bad.out.size() - 3), ")\n\n") << bad.out;
 }
 
 TEST_F(ServerCommands, SpinnerIsDrawnOnATerminalOnly) {

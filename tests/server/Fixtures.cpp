@@ -1,65 +1,29 @@
 #include "tests/server/Fixtures.h"
 
 #include <stdio.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <stdexcept>
 
+#include "tools/BirdWriter.h"
+
 namespace qnservertest {
-namespace {
-
-void sPut32(std::string& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out += char(v >> shift & 0xFF);
-}
-
-void sBlock(std::string& out, uint8_t type, const std::string& content) {
-  out += char(type);
-  sPut32(out, uint32_t(content.size()));
-  out += content;
-}
-
-std::string sField(const std::string& text) {
-  std::string f = text.substr(0, 16);
-  f.resize(16, ' ');
-  return f;
-}
-
-}  // namespace
 
 std::string MakeBird(uint32_t build, const std::string& version, uint32_t serial,
                      const std::string& model, size_t imageSize) {
-  std::string contents;
-  sPut32(contents, 4);
-  std::string loader;
-  sPut32(loader, 0x10000000);
-  loader += std::string(64, '\x5A');
-  sBlock(contents, 0, loader);
-  std::string image;
-  sPut32(image, 0x00004000);
+  BirdWriter::Bytes image(imageSize);
   uint32_t x = build * 2654435761u + 1;
-  for (size_t i = 0; i < imageSize; ++i) {
+  for (uint8_t& byte : image) {
     x = x * 1103515245u + 12345u;
-    image += char(x >> 16 & 0xFF);
+    byte = uint8_t(x >> 16);
   }
-  sBlock(contents, 1, image);
-  std::string offsets;
-  sPut32(offsets, 0x00004010);
-  sPut32(offsets, 0x00004020);
-  sBlock(contents, 2, offsets);
-  char serialText[9];
-  snprintf(serialText, sizeof serialText, "%08X", serial);
-  sBlock(contents, 4,
-         sField(std::to_string(build)) + sField(version) + sField(serialText) + sField(model));
-  sPut32(contents, 0x12345678);  // file checksum
-
-  uLongf size = compressBound(contents.size());
-  std::string packed(size, '\0');
-  if (compress(reinterpret_cast<Bytef*>(&packed[0]), &size,
-               reinterpret_cast<const Bytef*>(contents.data()), contents.size()) != Z_OK)
-    throw std::runtime_error("compress failed");
-  packed.resize(size);
-  return std::string("bird\x01\x01", 6) + packed;
+  BirdWriter writer;
+  writer.AddDescription({std::to_string(build), version, serial, model})
+      .AddSerialOffsets(0x00004010, 0x00004020)
+      .AddLoader(0x10000000, BirdWriter::Bytes(64, 0x5A))
+      .AddFirmware(0x00004000, image);
+  BirdWriter::Bytes bytes = writer.Build();
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::string AddDevice(const std::string& repo, uint32_t serial,

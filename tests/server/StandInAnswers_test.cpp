@@ -6,6 +6,7 @@
 #include "sim/update_server/BirdDescription.h"
 #include "sim/update_server/QueryHandler.h"
 #include "tests/server/Fixtures.h"
+#include "tools/BirdWriter.h"
 
 using qnsim::AnswerQuery;
 using qnsim::HandlerOptions;
@@ -157,4 +158,12 @@ TEST(BirdDescription, ReadsTheVersionFieldAndToleratesJunk) {
   EXPECT_EQ(qnsim::BirdVersion(dir / "junk.bird"), "");
   EXPECT_EQ(qnsim::BirdVersion(dir / "short.bird"), "");
   EXPECT_EQ(qnsim::BirdVersion(dir / "missing.bird"), "");
+
+  // Firmware full of erased flash compresses far beyond 8:1.
+  BirdWriter::Bytes erased(1 << 20, 0xFF);
+  BirdWriter writer;
+  writer.AddFirmware(0x4000, erased).AddDescription({"9", "3.1.4", 0x40F5849A, "Switch8"});
+  std::string error;
+  ASSERT_TRUE(writer.WriteTo(dir / "erased.bird", &error)) << error;
+  EXPECT_EQ(qnsim::BirdVersion(dir / "erased.bird"), "3.1.4");
 }
