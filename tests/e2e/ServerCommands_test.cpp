@@ -289,3 +289,17 @@ TEST_F(ServerCommands, HostAndPortFormAndHttps) {
   EXPECT_TRUE(Has(warned.out, "aa.bb.cc\n"));
   EXPECT_TRUE(Has(warned.err, "WARNING: QN_TLS_NO_VERIFY is set")) << warned.err;
 }
+
+// Without --port the stand-in takes the tool's default endpoint, so the two
+// meet with no option at all. (The only test that uses the fixed port.)
+TEST_F(ServerCommands, DefaultEndpointMeetsTheStandIn) {
+  qntest::Background standIn(qntest::BinaryPath("sim/update-server"), {"--repo", repo.path()});
+  ASSERT_NE(standIn.WaitForLine("serving").find("http://127.0.0.1:8478/cgi/u"), std::string::npos)
+      << standIn.Stderr();
+  qntest::RunOptions options;
+  options.env["HOME"] = home.path();
+  qntest::RunResult r = qntest::Run(qntest::BinaryPath("app/updater"),
+                                    {"-B", "-d", kSerial, "-i", store.path()}, options);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(Has(r.out, "1234           \t2.10.4")) << r.out << r.err;
+}

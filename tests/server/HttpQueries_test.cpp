@@ -175,3 +175,32 @@ TEST_F(HttpQueries, StalledServerFailsWithinTheBound) {
   EXPECT_LT(seconds, 90);
   EXPECT_TRUE(server.Logged("stalled"));
 }
+
+TEST(StandInCommandLine, HelpAndBadArguments) {
+  const std::string server = qntest::BinaryPath("sim/update-server");
+  qntest::RunResult help = qntest::Run(server, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* part : {"--repo DIR", "--port N", "--cert FILE", "--fault MODE[:OP]",
+                           "DIR/devices/SSSSSSSS/NNN.bird", "DIR/recovery/"})
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+
+  qntest::TempDir repo;
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{}, "--repo DIR is required"},
+      {{"--repo", repo.path() + "/missing"}, "no repository at"},
+      {{"--repo", repo.path(), "--port", "70000"}, "bad port"},
+      {{"--repo", repo.path(), "--fault", "explode"}, "unknown fault"},
+      {{"--repo", repo.path(), "--cert", "x.pem"}, "--cert and --key go together"},
+      {{"--repo", repo.path(), "--cert", "/nonexistent.pem", "--key", "/nonexistent.key"},
+       "cannot use certificate"},
+      {{"--repo", repo.path(), "--bogus"}, "unexpected argument --bogus"},
+  };
+  for (const Case& c : cases) {
+    qntest::RunResult r = qntest::Run(server, c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
