@@ -238,6 +238,18 @@ TEST_F(ServerCommands, NewDeviceGetsNoBuildFromAGarbageDownload) {
   EXPECT_FALSE(Has(Settings(), "LATEST_DOWNLOAD"));
 }
 
+// A build that cannot be written is reported, and LATEST_DOWNLOAD does not
+// name a file that is not there.
+TEST_F(ServerCommands, WriteFailureRecordsNothing) {
+  StartServer();
+  fs::create_directories(StoreDevice() + "/1234.bird");  // the name is taken by a directory
+  qntest::RunResult r = Updater({"-G", "-d", kSerial});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Failed to write file with ")) << r.err;
+  EXPECT_FALSE(Has(Settings(), "LATEST_DOWNLOAD"));
+  EXPECT_TRUE(fs::is_directory(StoreDevice() + "/1234.bird"));
+}
+
 TEST_F(ServerCommands, StalledDownloadFailsWithinTheBound) {
   StartServer({"--fault", "stall:bird"});
   auto start = std::chrono::steady_clock::now();
