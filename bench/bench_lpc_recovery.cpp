@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "recovery/NXPSerialClass.h"
+#include "tests/support/LpcSim.h"
 #include "tests/support/Process.h"
 
 namespace {
@@ -35,17 +36,10 @@ double LineChars(size_t n) {
   return chars;
 }
 
-struct Sim {
-  Sim(unsigned baud, const std::string& flashFile)
-      : process(QN_LPC_SIM, {"--pace", "--baud", std::to_string(baud), "--flash-out", flashFile}) {
-    std::string line = process.WaitForLine("slave: ");
-    size_t at = line.find("slave: ");
-    if (at != std::string::npos) path = line.substr(at + 7);
-    while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-  }
-  qntest::Background process;
-  std::string path;
-};
+// A paced simulator that dumps its flash on exit.
+qntest::LpcSim PacedSim(unsigned baud, const std::string& flashFile) {
+  return qntest::LpcSim({"--pace", "--baud", std::to_string(baud), "--flash-out", flashFile}, QN_LPC_SIM);
+}
 
 bool Fail(const char* what) {
   fprintf(stderr, "bench_lpc_recovery: %s\n", what);
@@ -110,24 +104,24 @@ int main(int argc, char** argv) {
 
   double ours = 0;
   {
-    Sim sim(baud, dir / "ours.bin");
+    qntest::LpcSim sim = PacedSim(baud, dir / "ours.bin");
     double start = Now();
-    if (!ProgramWithDriver(sim.path, baud, image)) return 1;
+    if (!ProgramWithDriver(sim.path(), baud, image)) return 1;
     ours = Now() - start;
-    sim.process.Stop();
+    sim.process().Stop();
   }
   if (!SameFlash(dir / "ours.bin", image, false)) return Fail("our flash differs from the image"), 1;
 
   double theirs = 0;
   {
-    Sim sim(baud, dir / "theirs.bin");
+    qntest::LpcSim sim = PacedSim(baud, dir / "theirs.bin");
     qntest::RunOptions options;
     options.timeoutSeconds = 600;
     double start = Now();
     qntest::RunResult r = qntest::Run("/usr/bin/lpc21isp",
-                                      {"-bin", dir / "image.bin", sim.path, std::to_string(baud), "14746"}, options);
+                                      {"-bin", dir / "image.bin", sim.path(), std::to_string(baud), "14746"}, options);
     theirs = Now() - start;
-    sim.process.Stop();
+    sim.process().Stop();
     if (r.exitCode != 0) {
       fprintf(stderr, "%s%s", r.out.c_str(), r.err.c_str());
       return Fail("lpc21isp failed"), 1;

@@ -105,13 +105,18 @@ tErr NXPSerialClass::ReturnCode(unsigned package, const char* format) {
   return tErrParam;
 }
 
-tErr NXPSerialClass::Simple(const char* command, const char* errorFormat) {
+tErr NXPSerialClass::Command(const char* command, const char* sendFormat, unsigned package,
+                             const char* responseFormat) {
   tErr err = SendCommand(command, 0);
   if (err != tErrNone) {
-    Log::log(DEBUG_NXPSerial, "Error Sending command [%s] [%s]\n", command, tError_GetErrorText(err));
+    Log::log(DEBUG_NXPSerial, sendFormat, command, tError_GetErrorText(err));
     return err;
   }
-  return ReturnCode(DEBUG_NXPSerial, errorFormat);
+  return ReturnCode(package, responseFormat);
+}
+
+tErr NXPSerialClass::Simple(const char* command, const char* errorFormat) {
+  return Command(command, "Error Sending command [%s] [%s]\n", DEBUG_NXPSerial, errorFormat);
 }
 
 tErr NXPSerialClass::ValueLine(char* buffer, unsigned size) {
@@ -220,12 +225,8 @@ tErr NXPSerialClass::Write(unsigned ram, unsigned count, const uint8_t* data) {
   if (count == 0 || count % 4 != 0 || data == nullptr) return tErrParam;
   char command[64];
   snprintf(command, sizeof(command), "W %u %u\r\n", ram, count);
-  tErr err = SendCommand(command, 0);
-  if (err != tErrNone) {
-    Log::log(DEBUG_NXPSerial, "Write() Error Sending command [%s] [%s]\n", command, tError_GetErrorText(err));
-    return err;
-  }
-  err = ReturnCode(DEBUG_NXPSerial_SR, "Write() Error response ==>[%s]\n");
+  tErr err = Command(command, "Write() Error Sending command [%s] [%s]\n", DEBUG_NXPSerial_SR,
+                     "Write() Error response ==>[%s]\n");
   if (err != tErrNone) return err;
 
   unsigned budget = MAX_READ_RETRY;
@@ -276,12 +277,7 @@ tErr NXPSerialClass::Read(unsigned address, unsigned count, uint8_t* data) {
   if (count == 0 || count % 4 != 0 || data == nullptr) return tErrParam;
   char command[64];
   snprintf(command, sizeof(command), "R %u %u\r\n", address, count);
-  tErr err = SendCommand(command, 0);
-  if (err != tErrNone) {
-    Log::log(DEBUG_NXPSerial, "Error Sending command [%s] [%s]\n", command, tError_GetErrorText(err));
-    return err;
-  }
-  err = ReturnCode(DEBUG_NXPSerial, "Error response ==>[%s]\n");
+  tErr err = Simple(command, "Error response ==>[%s]\n");
   if (err != tErrNone) return err;
 
   unsigned budget = MAX_READ_RETRY;

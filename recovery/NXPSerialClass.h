@@ -127,7 +127,11 @@ class NXPSerialClass {
   // another code (logged as format with the code's text, when format is not
   // null), or the read's error when no whole line came.
   tErr ReturnCode(unsigned package, const char* format);
-  // A command answered by its return code alone.
+  // Sends a command and reads its return code; a failed send is logged with
+  // sendFormat (command, error text).
+  tErr Command(const char* command, const char* sendFormat, unsigned package, const char* responseFormat);
+  // The same with the usual send error line, failures logged under
+  // DEBUG_NXPSerial.
   tErr Simple(const char* command, const char* errorFormat);
   // One whole reply line (CR LF included) into buffer.
   tErr ValueLine(char* buffer, unsigned size);

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/recovery/LpcSim.h"
+#include "tests/recovery/LogCapture.h"
+#include "tests/support/LpcSim.h"
 
 namespace {
 

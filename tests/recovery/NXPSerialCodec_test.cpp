@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "recovery/NXPSerialClass.h"
-#include "tests/recovery/LpcSim.h"
+#include "tests/recovery/LogCapture.h"
 
 namespace {
 

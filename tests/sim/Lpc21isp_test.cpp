@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "tests/support/LpcSim.h"
 #include "tests/support/Process.h"
 
 namespace {
@@ -20,14 +21,10 @@ class Lpc21isp : public ::testing::Test {
   }
   // Starts the simulator and returns its slave path.
   std::string Start(const std::vector<std::string>& args) {
-    sim.reset(new qntest::Background(qntest::BinaryPath("sim/lpc/lpc_isp_sim"), args));
-    std::string line = sim->WaitForLine("slave: ");
-    size_t at = line.find("slave: ");
-    std::string path = at == std::string::npos ? "" : line.substr(at + 7);
-    while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-    return path;
+    sim.reset(new qntest::LpcSim(args));
+    return sim->path();
   }
-  std::unique_ptr<qntest::Background> sim;
+  std::unique_ptr<qntest::LpcSim> sim;
 };
 
 TEST_F(Lpc21isp, DetectsTheDefaultPart) {
@@ -51,7 +48,7 @@ TEST_F(Lpc21isp, ProgramsABinaryImage) {
   options.timeoutSeconds = 60;
   qntest::RunResult r = qntest::Run(kTool, {"-bin", dir / "image.bin", path, "115200", "14746"}, options);
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-  ASSERT_EQ(sim->Stop(), 0);
+  ASSERT_EQ(sim->process().Stop(), 0);
   std::string flash = qntest::ReadFile(dir / "flash.bin");
   ASSERT_EQ(flash.size(), 512u * 1024u);
   // lpc21isp patches the vector checksum word (offset 0x1C) so that the ROM
@@ -60,7 +57,7 @@ TEST_F(Lpc21isp, ProgramsABinaryImage) {
     if (i >= 0x1C && i < 0x20) continue;
     ASSERT_EQ(flash[i], image[i]) << "offset " << i;
   }
-  EXPECT_NE(sim->Stderr().find("vector checksum valid"), std::string::npos) << sim->Stderr();
+  EXPECT_NE(sim->process().Stderr().find("vector checksum valid"), std::string::npos) << sim->process().Stderr();
 }
 
 }  // namespace

@@ -1,33 +1,13 @@
-// The LPC17xx boot ROM simulator as a child process, and a capture of the
-// diagnostic log, for the driver tests.
+// A capture of the diagnostic log for one test.
 #pragma once
 
 #include <stdio.h>
 
 #include <string>
-#include <vector>
 
 #include "app/Log.h"
-#include "tests/support/Process.h"
 
 namespace qntest {
-
-class LpcSim {
- public:
-  explicit LpcSim(const std::vector<std::string>& args = {})
-      : process_(BinaryPath("sim/lpc/lpc_isp_sim"), args) {
-    std::string line = process_.WaitForLine("slave: ");
-    size_t at = line.find("slave: ");
-    if (at != std::string::npos) path_ = line.substr(at + 7);
-    while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-  }
-  const std::string& path() const { return path_; }
-  Background& process() { return process_; }
-
- private:
-  Background process_;
-  std::string path_;
-};
 
 // Routes Log to a temporary file with the given packages on, for one test.
 class LogCapture {
