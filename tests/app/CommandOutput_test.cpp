@@ -6,18 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RecordingDisplay.h"
+
 namespace {
 
-// Records every message as one line.
-class RecordingDisplay : public UpdaterDisplayInterface {
- public:
-  void display_progress(bool) override {}
-  void update_progress(double, const char*) override {}
-  void update_spinner(bool, const char*) override {}
-  void info_message(const char* text) override { lines.push_back(text); }
-  void error_message(const char* text) override { lines.push_back(std::string("E:") + text); }
-  std::vector<std::string> lines;
-};
+using qntest::RecordingDisplay;
 
 DeviceInfo Device(uint32_t type, uint32_t serial) {
   DeviceInfo d;

@@ -8,27 +8,9 @@
 
 #include "app/Updater.h"
 #include "tests/server/Fixtures.h"
+#include "tests/support/RecordingDisplay.h"
 
 namespace {
-
-class CountingDisplay : public UpdaterDisplayInterface {
- public:
-  void display_progress(bool) override {}
-  void update_progress(double, const char*) override {}
-  void update_spinner(bool active, const char* label) override {
-    if (active && label && std::string(label) == "Downloading") ++frames;
-    if (!active) ++erased;
-  }
-  void info_message(const char* text) override { lines.push_back(text); }
-  void error_message(const char* text) override { lines.push_back(std::string("E:") + text); }
-  bool Said(const std::string& text) const {
-    for (const auto& l : lines)
-      if (l == text) return true;
-    return false;
-  }
-  int frames = 0, erased = 0;
-  std::vector<std::string> lines;
-};
 
 class UpdaterDownload : public ::testing::Test {
  protected:
@@ -39,7 +21,7 @@ class UpdaterDownload : public ::testing::Test {
     qntest::WriteFile(repo / "recovery/0A1B2C3D-4E5F6071-8293A4B5-C6D7E8F9", "4A3B2C1D 310\n");
   }
   qntest::TempDir repo, store;
-  CountingDisplay display;
+  qntest::RecordingDisplay display;
 };
 
 }  // namespace
@@ -48,9 +30,9 @@ TEST_F(UpdaterDownload, SpinnerTurnsAboutTenTimesASecondUntilTheAnswer) {
   qnservertest::StandIn server(repo.path(), {"--delay", "1500:bird"});
   Updater updater(server.url().c_str(), store.path().c_str(), display);
   EXPECT_EQ(updater.Download_Firmware(0x40F5849A, "1234", false, false), 1234u);
-  EXPECT_GE(display.frames, 10);
-  EXPECT_LE(display.frames, 30);
-  EXPECT_EQ(display.erased, 1);
+  EXPECT_GE(display.SpinnerFrames("Downloading"), 10);
+  EXPECT_LE(display.SpinnerFrames("Downloading"), 30);
+  EXPECT_EQ(display.spinnerErased, 1);
 }
 
 TEST_F(UpdaterDownload, RecoveryFormTakesDeviceAndBuildFromTheServer) {
