@@ -1,6 +1,10 @@
 // The client against the stand-in over real HTTP on loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -147,6 +151,38 @@ TEST(HttpTransfer, UnreachableServerThrowsLibcurlsMessage) {
     EXPECT_STREQ(e.what(), "Couldn't connect to server");
   }
   EXPECT_FALSE(USR::ping("http://127.0.0.1:1/cgi/u"));
+}
+
+// A listener whose accept queue is full drops every further SYN, so a
+// connection to it is neither made nor refused: only the connect bound ends
+// the attempt (libcurl's own default would wait minutes).
+TEST(HttpTransfer, ConnectionThatCannotBeMadeFailsWithinTheBound) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+  int filler = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/cgi/u";
+  std::map<std::string, std::string> p = {{"op", "hi"}, {"rv", "2"}};
+  auto start = std::chrono::steady_clock::now();
+  try {
+    HTTPRequest::GET(url.c_str(), p);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Timeout was reached");
+  }
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 60);  // the bound is 10 s; without one this runs into the test's timeout
+  close(filler);
+  close(listener);
 }
 
 TEST(HttpTransfer, SchemesOtherThanHttpAreRefused) {
