@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 #include "server/HTTPRequest.h"
 #include "server/UpdateServerRequest.h"
@@ -37,6 +39,48 @@ std::string sDecoded(const std::string& text) {
   free(bytes);
   return out;
 }
+
+// A server on loopback that answers one request with a fixed raw HTTP
+// reply: for answers the stand-in never gives.
+class RawReply {
+ public:
+  explicit RawReply(const std::string& reply) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+      throw std::runtime_error("no loopback listener");
+    url_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/cgi/u";
+    worker_ = std::thread([this, reply] {
+      int c = accept(listener_, nullptr, nullptr);
+      if (c < 0) return;
+      std::string request;
+      char chunk[1024];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = recv(c, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        request.append(chunk, size_t(n));
+      }
+      (void)send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      close(c);
+    });
+  }
+  ~RawReply() {
+    shutdown(listener_, SHUT_RDWR);  // ends an accept that nobody answered
+    worker_.join();
+    close(listener_);
+  }
+  const char* url() const { return url_.c_str(); }
+
+ private:
+  int listener_ = -1;
+  std::string url_;
+  std::thread worker_;
+};
 
 }  // namespace
 
@@ -128,6 +172,24 @@ TEST_F(HttpQueries, StatusOtherThan200ReturnsNormallyWithItsBody) {
   EXPECT_EQ(missing.get_status(), 404);
   std::string build, version;
   EXPECT_FALSE(USR::QueryBuild(0x12345678, build, version, plain.url().c_str()));
+}
+
+// Only status 200 counts: an error page that happens to begin "ok" is no
+// answer, and the outputs stay as they were.
+TEST(HttpTransfer, StatusOtherThan200FailsEvenWithAnOkBody) {
+  const std::string body = "ok\n1234\n2.10.4\n";
+  std::string build = "b", version = "v", bird = "old";
+  const std::vector<std::function<bool(const char*)>> queries = {
+      [](const char* url) { return USR::ping(url); },
+      [&](const char* url) { return USR::QueryBuild(sSerial, build, version, url); },
+      [&](const char* url) { return USR::GetBuild(sSerial, "2.10.4", "1234", bird, url, false); },
+  };
+  for (size_t i = 0; i < queries.size(); ++i) {
+    RawReply server("HTTP/1.1 404 Not Found\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + body);
+    EXPECT_FALSE(queries[i](server.url())) << "query " << i;
+  }
+  EXPECT_EQ(build + version + bird, "bvold");
 }
 
 TEST_F(HttpQueries, LargeBodyArrivesInOrderAndWhole) {
