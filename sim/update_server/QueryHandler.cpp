@@ -46,13 +46,16 @@ std::string sReadAll(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// Exactly the client's form: four words of 8 upper-case hex digits, one
+// space between them (the "%20" of the query, decoded).
 bool sParseFingerprint(const std::string& text, uint32_t words[4]) {
-  unsigned w[4];
-  int used = 0;
-  if (sscanf(text.c_str(), "%8x %8x %8x %8x%n", &w[0], &w[1], &w[2], &w[3], &used) != 4 ||
-      size_t(used) != text.size())
-    return false;
-  for (int i = 0; i < 4; ++i) words[i] = w[i];
+  if (text.size() != 35) return false;
+  for (int i = 0; i < 4; ++i) {
+    const std::string word = text.substr(size_t(i) * 9, 8);
+    if (!Repository::IsSerialText(word) || (i < 3 && text[size_t(i) * 9 + 8] != ' '))
+      return false;
+    words[i] = uint32_t(strtoul(word.c_str(), nullptr, 16));
+  }
   return true;
 }
 

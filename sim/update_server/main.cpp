@@ -196,7 +196,12 @@ int main(int argc, char** argv) {
   });
   server->listen_after_bind();
   // listen ends only through the stopper; if it failed on its own, wake it.
-  if (!sShuttingDown) kill(getpid(), SIGTERM);
+  bool stopped;
+  {
+    std::lock_guard<std::mutex> lock(sShutdownMutex);
+    stopped = sShuttingDown;
+  }
+  if (!stopped) kill(getpid(), SIGTERM);
   stopper.join();
   printf("update-server: stopped\n");
   return 0;

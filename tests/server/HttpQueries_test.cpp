@@ -1,8 +1,14 @@
 // The client against the stand-in over real HTTP on loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 #include "server/HTTPRequest.h"
 #include "server/UpdateServerRequest.h"
@@ -33,6 +39,48 @@ std::string sDecoded(const std::string& text) {
   free(bytes);
   return out;
 }
+
+// A server on loopback that answers one request with a fixed raw HTTP
+// reply: for answers the stand-in never gives.
+class RawReply {
+ public:
+  explicit RawReply(const std::string& reply) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+      throw std::runtime_error("no loopback listener");
+    url_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/cgi/u";
+    worker_ = std::thread([this, reply] {
+      int c = accept(listener_, nullptr, nullptr);
+      if (c < 0) return;
+      std::string request;
+      char chunk[1024];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = recv(c, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        request.append(chunk, size_t(n));
+      }
+      (void)send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      close(c);
+    });
+  }
+  ~RawReply() {
+    shutdown(listener_, SHUT_RDWR);  // ends an accept that nobody answered
+    worker_.join();
+    close(listener_);
+  }
+  const char* url() const { return url_.c_str(); }
+
+ private:
+  int listener_ = -1;
+  std::string url_;
+  std::thread worker_;
+};
 
 }  // namespace
 
@@ -126,6 +174,24 @@ TEST_F(HttpQueries, StatusOtherThan200ReturnsNormallyWithItsBody) {
   EXPECT_FALSE(USR::QueryBuild(0x12345678, build, version, plain.url().c_str()));
 }
 
+// Only status 200 counts: an error page that happens to begin "ok" is no
+// answer, and the outputs stay as they were.
+TEST(HttpTransfer, StatusOtherThan200FailsEvenWithAnOkBody) {
+  const std::string body = "ok\n1234\n2.10.4\n";
+  std::string build = "b", version = "v", bird = "old";
+  const std::vector<std::function<bool(const char*)>> queries = {
+      [](const char* url) { return USR::ping(url); },
+      [&](const char* url) { return USR::QueryBuild(sSerial, build, version, url); },
+      [&](const char* url) { return USR::GetBuild(sSerial, "2.10.4", "1234", bird, url, false); },
+  };
+  for (size_t i = 0; i < queries.size(); ++i) {
+    RawReply server("HTTP/1.1 404 Not Found\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + body);
+    EXPECT_FALSE(queries[i](server.url())) << "query " << i;
+  }
+  EXPECT_EQ(build + version + bird, "bvold");
+}
+
 TEST_F(HttpQueries, LargeBodyArrivesInOrderAndWhole) {
   // 256 KiB of image: the answer comes in many chunks.
   qntest::WriteFile(repo / "devices/40F5849A/1300.bird",
@@ -149,9 +215,50 @@ TEST(HttpTransfer, UnreachableServerThrowsLibcurlsMessage) {
   EXPECT_FALSE(USR::ping("http://127.0.0.1:1/cgi/u"));
 }
 
+// A listener whose accept queue is full drops every further SYN, so a
+// connection to it is neither made nor refused: only the connect bound ends
+// the attempt (libcurl's own default would wait minutes).
+TEST(HttpTransfer, ConnectionThatCannotBeMadeFailsWithinTheBound) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+  int filler = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/cgi/u";
+  std::map<std::string, std::string> p = {{"op", "hi"}, {"rv", "2"}};
+  auto start = std::chrono::steady_clock::now();
+  try {
+    HTTPRequest::GET(url.c_str(), p);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Timeout was reached");
+  }
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 60);  // the bound is 10 s; without one this runs into the test's timeout
+  close(filler);
+  close(listener);
+}
+
 TEST(HttpTransfer, SchemesOtherThanHttpAreRefused) {
+  // A file that exists, so only the scheme can be the reason for refusal.
+  qntest::TempDir dir;
+  qntest::WriteFile(dir / "answer", "ok\n");
+  const std::string url = "file://" + dir / "answer";
   std::map<std::string, std::string> none;
-  EXPECT_THROW(HTTPRequest::GET("file:///etc/hostname", none), std::runtime_error);
+  try {
+    HTTPResponse r = HTTPRequest::GET(url.c_str(), none);
+    ADD_FAILURE() << "read " << url << ": [" << r.get_response() << "]";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Unsupported protocol");
+  }
 }
 
 TEST(HttpTransfer, BodyAboveTheCapIsRefused) {

@@ -86,7 +86,12 @@ TEST_F(StandInAnswers, RefusesMalformedAndUnknownRequests) {
       {{{"op", "bird"}, {"sn", "40F5849A"}, {"bld", "1234"}, {"no_cal", "false"}}, 400},
       {{{"op", "bird"}, {"sn", "40F5849A"}, {"bld", "../1"}, {"fw", "1"}, {"no_cal", "false"}}, 400},
       {{{"op", "bird"}, {"sn", "40F5849A"}, {"bld", "1234"}, {"fw", "1"}, {"no_cal", "yes"}}, 400},
-      {{{"op", "fix"}, {"brief", "true"}, {"fp", "1 2 3 4"}}, 404},
+      {{{"op", "fix"}, {"brief", "true"}, {"fp", "00000001 00000002 00000003 00000004"}}, 404},
+      {{{"op", "fix"}, {"brief", "true"}, {"fp", "1 2 3 4"}}, 400},
+      {{{"op", "fix"}, {"brief", "true"}, {"fp", "0000000A0000000B0000000C0000000D"}}, 400},
+      {{{"op", "fix"}, {"brief", "true"}, {"fp", "0000000a 0000000b 0000000c 0000000d"}}, 400},
+      {{{"op", "fix"}, {"brief", "true"}, {"fp", "0000000A 0000000B 0000000C 0000000D "}}, 400},
+      {{{"op", "fix"}, {"brief", "true"}, {"fp", "0x00000A 0000000B 0000000C 0000000D"}}, 400},
       {{{"op", "fix"}, {"brief", "true"}, {"fp", "../../x"}}, 400},
       {{{"op", "ent_jwt"}, {"json", "false"}, {"sn", "00000001"}}, 404},
   };
