@@ -38,7 +38,7 @@ struct BirdBlock {
 
 class BirdFile {
  public:
-  enum BLOCK_TYPE {
+  enum BLOCK_TYPE : int {  // a fixed type: every block type byte is a valid value
     BLOCK_LOADER = 0,          // address + loader code
     BLOCK_FIRMWARE = 1,        // address + firmware code
     BLOCK_SERIAL_OFFSETS = 2,  // serial-number offset, descriptor offset (target addresses)
