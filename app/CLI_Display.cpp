@@ -34,10 +34,14 @@ void CLI_Display::update_progress(double fraction, const char* label) {
   // Out-of-range fractions or long labels must not read past the bar.
   if (filled < 0) filled = 0;
   if (filled > sBarWidth) filled = sBarWidth;
+  // A full bar leaves no room for padding; a negative width would pad on the
+  // other side instead.
+  int pad = width - filled - 1;
+  if (pad < 0) pad = 0;
   if (label)
-    printf("\r (%s) [%.*s>%*s] (%3d%% ) ", label, filled, sBar, width - filled - 1, "", percent);
+    printf("\r (%s) [%.*s>%*s] (%3d%% ) ", label, filled, sBar, pad, "", percent);
   else
-    printf("\r[%.*s>%*s] (%3d%% ) ", filled, sBar, width - filled - 1, "", percent);
+    printf("\r[%.*s>%*s] (%3d%% ) ", filled, sBar, pad, "", percent);
 }
 
 void CLI_Display::update_spinner(bool active, const char* label) {

@@ -120,6 +120,23 @@ TEST(birdtool, EncodedFirmwareDecodesWithTheFingerprint) {
   EXPECT_TRUE(file.FindBlocks(BirdFile::BLOCK_DESCRIPTION).empty());
 }
 
+TEST(birdtool, ContentsOnly) {
+  TempDir dir;
+  qntest::WriteFile(dir / "fw.bin", Pattern(40, 5));
+  RunResult made = Tool({"make", dir / "c", "--contents-only", "--firmware", "0x400:" + (dir / "fw.bin"),
+                         "--model", "Hub"});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  std::string raw = qntest::ReadFile(dir / "c");
+  BirdWriter::Bytes contents(raw.begin(), raw.end());
+  ASSERT_EQ(contents.size(), 4u + (5 + 64) + (5 + 44) + 4);
+  EXPECT_EQ(BirdFile::GetInt(contents.data()), 2u);
+  BirdWriter::Bytes file = BirdWriter::Wrap(contents);
+  BirdFile loaded;
+  ASSERT_TRUE(loaded.LoadFromMemory(file.data(), file.size()));
+  EXPECT_TRUE(loaded.ValidateModel("Hub"));
+  EXPECT_EQ(loaded.FindBlocks(BirdFile::BLOCK_FIRMWARE)[0].address, 0x400u);
+}
+
 TEST(birdtool, Refusals) {
   TempDir dir;
   qntest::WriteFile(dir / "fw.bin", "1234");

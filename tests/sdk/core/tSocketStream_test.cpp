@@ -1,0 +1,262 @@
+#include "sdk/core/tSocketStream.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sdk/core/tTime.h"
+
+namespace {
+
+const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+
+// A TCP listener on a loopback port the system chose.
+class Listener {
+ public:
+  Listener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = kLoopback;
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    listen(fd_, 8);
+    socklen_t n = sizeof(a);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Listener() { Close(); }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  uint16_t port() const { return port_; }
+  // Accepts one connection within the bound, or -1.
+  int Accept(int timeoutMs = 5000) {
+    pollfd p = {fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1) return -1;
+    return accept(fd_, nullptr, nullptr);
+  }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+void ResetConnection(int fd) {
+  linger l = {1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
+  close(fd);
+}
+
+// Reads exactly n bytes within the bound.
+std::string ReadExactly(int fd, size_t n, int timeoutMs = 5000) {
+  std::string out;
+  uint64_t end = tTime_GetMonotonicMSTicks() + timeoutMs;
+  while (out.size() < n && tTime_GetMonotonicMSTicks() < end) {
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 50) != 1) continue;
+    char buffer[256];
+    ssize_t got = recv(fd, buffer, std::min(sizeof(buffer), n - out.size()), 0);
+    if (got <= 0) break;
+    out.append(buffer, got);
+  }
+  return out;
+}
+
+TEST(SocketStream, NoListenerFailsWithResource) {
+  uint16_t port;
+  {
+    Listener gone;
+    port = gone.port();
+  }
+  tStream* s = reinterpret_cast<tStream*>(0x1);
+  EXPECT_EQ(tStream_CreateSocket(kLoopback, port, &s), tErrResource);
+  EXPECT_EQ(s, nullptr);
+  EXPECT_EQ(tStream_CreateSocket(kLoopback, port, nullptr), tErrParam);
+}
+
+TEST(SocketStream, IdleGetReturnsAtOnceAndBytesFlowBothWays) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int peer = listener.Accept();
+  ASSERT_GE(peer, 0);
+
+  uint8_t b = 0;
+  uint64_t start = tTime_GetMonotonicMSTicks();
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);
+  EXPECT_LT(tTime_GetMonotonicMSTicks() - start, 500u);  // generous: it must not block
+
+  const uint8_t hello[5] = {'h', 'e', 'l', 'l', 'o'};
+  ASSERT_EQ(tStream_Write(s, hello, 5), tErrNone);
+  EXPECT_EQ(ReadExactly(peer, 5), "hello");
+
+  ASSERT_EQ(send(peer, "xyz", 3, 0), 3);
+  ASSERT_EQ(tStream_Wait(s, 5000), tErrNone);
+  uint8_t got[3];
+  tErr err = tErrNotReady;
+  for (int i = 0; i < 100 && err == tErrNotReady; i++) {
+    err = tStream_Read(s, got, 3);
+    if (err == tErrNotReady) tStream_Wait(s, 50);
+  }
+  ASSERT_EQ(err, tErrNone);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(got), 3), "xyz");
+
+  EXPECT_EQ(tStream_Wait(s, 30), tErrTimeout);
+  close(peer);
+  EXPECT_EQ(tStream_Destroy(&s), tErrNone);
+}
+
+TEST(SocketStream, WriteAfterAPeerResetReconnectsAndDelivers) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int first = listener.Accept();
+  ASSERT_GE(first, 0);
+  ResetConnection(first);
+  tTime_MSSleep(50);  // let the reset arrive
+
+  const uint8_t data[4] = {'d', 'a', 't', 'a'};
+  std::atomic<tErr> result{tErrUnknown};
+  std::thread writer([&] { result = tStream_Write(s, data, 4); });
+  int second = listener.Accept();
+  writer.join();
+  ASSERT_GE(second, 0);
+  EXPECT_EQ(result.load(), tErrNone);
+  EXPECT_EQ(ReadExactly(second, 4), "data");
+  close(second);
+  tStream_Destroy(&s);
+}
+
+TEST(SocketStream, GetAfterAPeerResetReconnects) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int first = listener.Accept();
+  ResetConnection(first);
+  tTime_MSSleep(50);
+  uint8_t b;
+  std::atomic<tErr> result{tErrUnknown};
+  std::thread reader([&] { result = tStream_Read(s, &b, 1); });
+  int second = listener.Accept();
+  reader.join();
+  ASSERT_GE(second, 0);
+  EXPECT_EQ(result.load(), tErrNotReady);
+  ASSERT_EQ(send(second, "k", 1, 0), 1);
+  tErr err = tErrNotReady;
+  for (int i = 0; i < 100 && err == tErrNotReady; i++) {
+    tStream_Wait(s, 50);
+    err = tStream_Read(s, &b, 1);
+  }
+  EXPECT_EQ(err, tErrNone);
+  EXPECT_EQ(b, 'k');
+  close(second);
+  tStream_Destroy(&s);
+}
+
+TEST(SocketStream, FailedReconnectLeavesTheStreamDisconnected) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int first = listener.Accept();
+  listener.Close();
+  ResetConnection(first);
+  tTime_MSSleep(50);
+  const uint8_t data[2] = {1, 2};
+  EXPECT_EQ(tStream_Write(s, data, 2), tErrConnection);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrConnection);
+  EXPECT_EQ(tStream_Write(s, data, 2), tErrConnection);
+  EXPECT_EQ(tStream_Wait(s, 1000), tErrNone);  // at once: the next get reports the state
+  tStream_Destroy(&s);
+}
+
+TEST(SocketStream, AnOrderlyClosedPeerLooksIdleAndTheWaitSleeps) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int peer = listener.Accept();
+  shutdown(peer, SHUT_WR);
+  tTime_MSSleep(30);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);
+  // A reader that waits before every get makes few rounds, not thousands.
+  int rounds = 0;
+  uint64_t end = tTime_GetMonotonicMSTicks() + 200;
+  while (tTime_GetMonotonicMSTicks() < end) {
+    tStream_Wait(s, 50);
+    EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);
+    rounds++;
+  }
+  EXPECT_LT(rounds, 20);
+  close(peer);
+  tStream_Destroy(&s);
+}
+
+// The link's reader and writer use one stream at once while the peer keeps
+// resetting the connection. Each reset is noticed by whichever thread comes
+// first and reconnected exactly once, and the other thread is never handed
+// the dead or the replaced descriptor: no get or write fails.
+TEST(SocketStream, ReaderAndWriterShareReconnects) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  const int kResets = 8;
+  std::atomic<bool> stop{false};
+  std::atomic<int> badGets{0}, badWrites{0}, writes{0};
+
+  std::thread reader([&] {
+    while (!stop) {
+      tStream_Wait(s, 20);
+      uint8_t b;
+      tErr err = tStream_Read(s, &b, 1);
+      if (err != tErrNone && err != tErrNotReady) badGets++;
+    }
+  });
+  std::thread writer([&] {
+    const uint8_t msg[8] = {'0', '1', '2', '3', '4', '5', '6', '7'};
+    while (!stop) {
+      if (tStream_Write(s, msg, 8) != tErrNone) badWrites++;
+      writes++;
+      tTime_MSSleep(2);
+    }
+  });
+
+  int accepted = 0;
+  int last = -1;
+  for (int i = 0; i <= kResets; i++) {
+    int peer = listener.Accept();
+    if (peer < 0) break;
+    accepted++;
+    EXPECT_EQ(ReadExactly(peer, 16).size(), 16u) << "connection " << i;
+    send(peer, "pq", 2, 0);
+    if (i < kResets) {
+      ResetConnection(peer);
+    } else {
+      last = peer;
+    }
+  }
+  tTime_MSSleep(50);
+  stop = true;
+  reader.join();
+  writer.join();
+  EXPECT_EQ(accepted, kResets + 1);
+  EXPECT_EQ(listener.Accept(100), -1);  // no second reconnect for any reset
+  if (last >= 0) close(last);
+  EXPECT_EQ(badGets.load(), 0);
+  EXPECT_EQ(badWrites.load(), 0);
+  EXPECT_GT(writes.load(), kResets);
+  tStream_Destroy(&s);
+}
+
+}  // namespace
