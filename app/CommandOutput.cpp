@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "sdk/core/tDefs.h"
+#include "server/UpdateServerRequest.h"
 
 namespace {
 const UpdaterDisplayInterface::Level sInfo = UpdaterDisplayInterface::Info;
@@ -55,7 +56,7 @@ void _display_builds(UpdaterDisplayInterface& display,
   }
   display.message(sInfo, "Build List for device [%08X]:\n", serialNumber);
   display.message(sInfo, "%-15.15s\t%-15.15s", "Build", "Version");
-  for (const auto& entry : builds)
+  for (const auto& entry : UpdateServerRequest::SortBuildsByVersion(builds))
     display.message(sInfo, "%-15.15s\t%-15.15s", entry.first.c_str(), entry.second.c_str());
 }
 

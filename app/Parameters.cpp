@@ -7,6 +7,7 @@
 #include "app/CLI_Display.h"
 #include "app/Log.h"
 #include "app/Options.h"
+#include "server/UpdateServerRequest.h"
 #include "store/tDirectory.h"
 
 namespace {
@@ -146,7 +147,7 @@ int sParameterOption(CLI_Display& display, const char* text, char* value, Parame
     case 'e': params->echo = true; return 0;
     case 'n': params->flagN = true; return 0;
     case 'u':
-      params->updateServerURL = value;
+      params->updateServerURL = UpdateServerRequest::URLFromOption(value);
       ++*serverChoices;
       return 0;
     default: return 0;

@@ -1,11 +1,6 @@
 #include "app/Parameters.h"
+#include "server/UpdateServerRequest.h"
 
-#ifndef QN_UPDATE_SERVER_HOST
-#define QN_UPDATE_SERVER_HOST "127.0.0.1:8478"
-#endif
+const char* DefaultUpdateServerHost() { return UpdateServerRequest::DefaultHost(); }
 
-const char* DefaultUpdateServerHost() { return QN_UPDATE_SERVER_HOST; }
-
-std::string DefaultUpdateServerURL(bool https) {
-  return std::string(https ? "https://" : "http://") + QN_UPDATE_SERVER_HOST + "/cgi/u";
-}
+std::string DefaultUpdateServerURL(bool https) { return UpdateServerRequest::DefaultURL(https); }

@@ -53,6 +53,9 @@ class Updater {
                         uint32_t serialNumber, std::string birdFile, bool overrideModelCheck);
 
  private:
+  // Whether the server's build list for the device holds `build`.
+  bool _valid_build(uint32_t serialNumber, uint32_t build, const char* url);
+
   std::string updateServerURL;
   std::string storeDirectory;
   UpdaterDisplayInterface& display;

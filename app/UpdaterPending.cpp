@@ -14,24 +14,6 @@ std::vector<DeviceInfo> Updater::Discover_QNNetwork_Devices(uint32_t, linkType) 
   throw CommandUnavailable("Module network discovery (-D -r)");
 }
 
-uint32_t Updater::Download_Firmware(uint32_t, std::string, bool, bool) {
-  throw CommandUnavailable("Firmware download (-G)");
-}
-
-uint32_t Updater::Download_Firmware(Fingerprint, std::string, bool) {
-  throw CommandUnavailable("Recovery image download");
-}
-
-std::map<std::string, std::string> Updater::Get_BuildList(uint32_t) {
-  throw CommandUnavailable("Build list (-B)");
-}
-
-std::map<std::string, std::string> Updater::Get_BuildListLocal(uint32_t) {
-  throw CommandUnavailable("Local build list (-L)");
-}
-
-std::string Updater::Get_JWT(uint32_t) { throw CommandUnavailable("Feature token (-J)"); }
-
 bool Updater::Get_Fingerprint(Fingerprint&, std::string, uint32_t, std::string, uint32_t, bool) {
   throw CommandUnavailable("Fingerprint read (-N)");
 }

@@ -7,6 +7,7 @@
 
 #include "app/Log.h"
 #include "app/Parameters.h"
+#include "server/HTTPRequest.h"
 
 namespace {
 
@@ -123,8 +124,18 @@ void sExtended() {
   sOptionLine("-m", "Attemps to use UEIBytes for faster loading");
   sOptionLine("-l 'log message'", "message to place in device history log");
   sOptionLine("-k <filename>", "log messages written into given filename Default:[APP.log]");
-  sOptionLine("-u <host:port>", "The hostname and port of the update server");
+  sOptionLine("-u <host:port>",
+              "The hostname and port of the update server, reached as http://host:port/cgi/u; "
+              "a full URL (http://... or https://...) is used as given");
   fprintf(stderr, "%*s[Default: %s]\n", int(sExplanationColumn), "", DefaultUpdateServerHost());
+  const std::string tlsNotes[] = {
+      "HTTPS checks the server's certificate and host name",
+      "against the system's CA store. A private mirror's CA:",
+      std::string(HTTPRequest::CA_BUNDLE_ENV) + "=FILE (a PEM CA bundle). No check at all:",
+      std::string(HTTPRequest::NO_VERIFY_ENV) + "=1 (logged as a warning).",
+  };
+  for (const std::string& note : tlsNotes)
+    fprintf(stderr, "%*s%s\n", int(sExplanationColumn), "", note.c_str());
 
   fprintf(stderr, "\n  Extended Commands:\n");
   sOptionLine("-I",

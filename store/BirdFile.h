@@ -38,7 +38,7 @@ struct BirdBlock {
 
 class BirdFile {
  public:
-  enum BLOCK_TYPE {
+  enum BLOCK_TYPE : int {  // a fixed type: every block type byte is a valid value
     BLOCK_LOADER = 0,          // address + loader code
     BLOCK_FIRMWARE = 1,        // address + firmware code
     BLOCK_SERIAL_OFFSETS = 2,  // serial-number offset, descriptor offset (target addresses)
@@ -73,8 +73,12 @@ class BirdFile {
 
   // Reads, decompresses and scans the file at `path`. False (with the
   // reason in the log) when the file is missing, unreadable, 6 bytes or
-  // shorter, does not decompress, decompresses beyond MAX_CONTENTS_SIZE, or
-  // holds fewer than 8 bytes of contents. A scan that finds a block count
+  // shorter or over 1 MiB beyond MAX_CONTENTS_SIZE, does not decompress,
+  // decompresses beyond MAX_CONTENTS_SIZE, or holds fewer than 8 bytes of
+  // contents. Blocks too short for what their type must hold (4 bytes for
+  // loader, firmware and entry-address blocks, 8 for serial offsets, 64 for
+  // a description) are left out of `blocks`; a block running past the end
+  // of the contents ends the scan. A scan that finds a block count
   // or size mismatch still loads (the mismatch is logged).
   bool Load();
   // The same from a whole file image in memory; `path` is left alone.

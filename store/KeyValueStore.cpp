@@ -12,7 +12,8 @@
 
 namespace {
 
-const size_t _line_buffer_size = 2048;
+// 2047 characters, the newline and the NUL.
+const size_t _line_buffer_size = 2049;
 
 bool _is_blank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 

@@ -11,7 +11,8 @@
 //    '#' and lines whose key is empty are skipped; a line without '=' is a
 //    key with an empty value;
 //  - a later line with the same key wins;
-//  - a line longer than 2047 characters ends the reading there.
+//  - a line longer than 2047 characters (newline not counted) ends the
+//    reading there.
 // As written: every entry as "%s=%s\n", in byte-wise key order.
 #pragma once
 

@@ -12,6 +12,7 @@
 
 #include "app/Log.h"
 #include "store/BirdFile.h"
+#include "store/tFile.h"
 #include "tools/BirdWriter.h"
 
 namespace {
@@ -38,6 +39,8 @@ const char* const kUsage =
     "  --encode-key W0:W1:W2:W3      scramble the firmware for chip-bound recovery with this\n"
     "                                fingerprint (four hex words, as the updater prints it)\n"
     "  --level N                     zlib compression level 0 to 9 (default 9)\n"
+    "  --contents-only               write the decompressed contents alone (block count,\n"
+    "                                blocks, checksum), without header or compression\n"
     "\n"
     "ADDR, FLAGS and N take C notation: 0x10000 is hexadecimal, 65536 decimal. FLAGS (0 to\n"
     "7) go into the high 3 bits of the block type and reach the module unchanged. A FILE\n"
@@ -133,8 +136,13 @@ int _make(const std::vector<std::string>& args) {
     }
   };
 
+  bool contentsOnly = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--contents-only") {
+      contentsOnly = true;
+      continue;
+    }
     if (i + 1 >= args.size()) throw UsageError{"unknown option or missing value: " + option};
     const std::string& value = args[++i];
     if (option == "--loader") {
@@ -188,7 +196,13 @@ int _make(const std::vector<std::string>& args) {
   for (const Piece& p : firmware) writer.AddFirmware(p.address, p.code, p.flags);
 
   std::string error;
-  if (!writer.WriteTo(out, &error)) throw std::runtime_error(error);
+  if (contentsOnly) {
+    BirdWriter::Bytes contents = writer.Contents();
+    if (tFile_Replace(out.c_str(), contents.data(), contents.size()) != tErrNone)
+      throw std::runtime_error("cannot write " + out);
+  } else if (!writer.WriteTo(out, &error)) {
+    throw std::runtime_error(error);
+  }
   printf("birdtool: wrote %s (%zu blocks)\n", out.c_str(), writer.BlockCount());
   return 0;
 }

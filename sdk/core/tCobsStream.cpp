@@ -53,36 +53,47 @@ tErr sFrameEnd(sCobsState* s) {
   s->ready = true;
   s->readyLength = n - 1;
   s->readPosition = 0;
-  return tErrNotReady;
+  return tErrNone;
 }
 
+// One byte of the decoded frame.
+tErr sDeliver(sCobsState* s, uint8_t* byte) {
+  *byte = s->frame[s->readPosition++];
+  if (s->readPosition >= s->readyLength) {
+    s->ready = false;
+    s->readPosition = 0;
+    s->frameLength = 0;
+  }
+  return tErrNone;
+}
+
+// Takes the inner bytes that are there, up to the end of a frame: a get
+// reports tErrNotReady only when the line has nothing more right now (or a
+// flood of bytes outlasts two frames' worth), so "not ready" keeps meaning
+// what it means on every other stream.
 tErr sCobsStreamGet(uint8_t* byte, void* ref) {
   sCobsState* s = sState(ref);
   if (s == NULL || byte == NULL) return tErrParam;
-  if (s->ready) {
-    *byte = s->frame[s->readPosition++];
-    if (s->readPosition >= s->readyLength) {
-      s->ready = false;
-      s->readPosition = 0;
-      s->frameLength = 0;
-    }
-    return tErrNone;
-  }
+  if (s->ready) return sDeliver(s, byte);
   if (s->get == NULL) return tErrNotReady;
-  uint8_t b;
-  tErr err = s->get(&b, s->ref);
-  s->innerFailed = err != tErrNone && err != tErrNotReady;
-  if (err != tErrNone) return tErrNotReady;
-  if (b != 0) {
-    if (s->frameLength < sEncodedMax) {
-      s->frame[s->frameLength++] = b;
-    } else {
-      s->overlong = true;
+  for (size_t burst = 0; burst < 2 * (sEncodedMax + 1); burst++) {
+    uint8_t b;
+    tErr err = s->get(&b, s->ref);
+    s->innerFailed = err != tErrNone && err != tErrNotReady;
+    if (err != tErrNone) return tErrNotReady;
+    if (b != 0) {
+      if (s->frameLength < sEncodedMax) {
+        s->frame[s->frameLength++] = b;
+      } else {
+        s->overlong = true;
+      }
+      continue;
     }
-    return tErrNotReady;
+    if (s->frameLength == 0 && !s->overlong) continue;  // an empty frame
+    if (sFrameEnd(s) == tErrPacket) return tErrPacket;
+    return sDeliver(s, byte);
   }
-  if (s->frameLength == 0 && !s->overlong) return tErrNotReady;
-  return sFrameEnd(s);
+  return tErrNotReady;
 }
 
 tErr sCobsStreamPut(const uint8_t* byte, void* ref) {

@@ -4,11 +4,16 @@
 // and on the way in frames are checked and turned back into packet bytes, so
 // the link above sees the same byte stream as on USB or TCP/IP.
 //
-// Get: returns tErrNotReady while a frame is being received (one inner byte
-// per call) and then delivers the packet's bytes one per call. A frame that
-// fails its COBS code, its length (length byte + 3) or its CRC is dropped
-// whole and reported once as tErrPacket. Inner read failures never surface:
-// they look like an idle line (tErrNotReady).
+// Get: takes the inner bytes that are there; once a frame is complete and
+// sound it delivers the packet's bytes, one per call. tErrNotReady means the
+// line has no more bytes right now, possibly in the middle of a frame (the
+// rest comes with later calls). A frame that fails its COBS code, its length
+// (length byte + 3) or its CRC is dropped whole and reported once as
+// tErrPacket. Inner read failures never surface: they look like an idle line
+// (tErrNotReady).
+// On a serial line the bytes of one frame trickle in at the line rate, so a
+// reader tells an idle line from a frame in flight by its wait: after a wait
+// that returned tErrNone, tErrNotReady only means the next byte is on its way.
 // Write: bytes are assembled into packets; each complete packet goes out as
 // one frame through the inner write function. Bytes of an unfinished packet
 // wait for the next write. A failed frame write is remembered and writing

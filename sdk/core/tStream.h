@@ -82,6 +82,10 @@ tErr tStream_SetWaitProc(tStream* s, tStreamWaitProc waitProc);
 //   tErrParam    invalid stream
 // A transport whose get returns at once when idle must give a wait function,
 // or its reader spins.
+// The intended reader loop waits before every read and reads whatever the
+// wait said, so that a tErrNotReady from the read means "idle for up to
+// timeoutMs" and a stop flag is seen within that bound:
+//   while (running) { tStream_Wait(s, 100); err = tStream_Read(s, &b, 1); ... }
 tErr tStream_Wait(tStream* s, uint32_t timeoutMs);
 
 // Reads exactly size bytes, first from the pushback ring, then from getProc.

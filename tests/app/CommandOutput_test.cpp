@@ -6,18 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RecordingDisplay.h"
+
 namespace {
 
-// Records every message as one line.
-class RecordingDisplay : public UpdaterDisplayInterface {
- public:
-  void display_progress(bool) override {}
-  void update_progress(double, const char*) override {}
-  void update_spinner(bool, const char*) override {}
-  void info_message(const char* text) override { lines.push_back(text); }
-  void error_message(const char* text) override { lines.push_back(std::string("E:") + text); }
-  std::vector<std::string> lines;
-};
+using qntest::RecordingDisplay;
 
 DeviceInfo Device(uint32_t type, uint32_t serial) {
   DeviceInfo d;
@@ -86,3 +79,28 @@ TEST(Fingerprint, WordsInOrder) {
 }
 
 }  // namespace
+
+TEST(BuildTable, NewestVersionFirstColumnsCutAt15) {
+  RecordingDisplay d;
+  _display_builds(d,
+                  {{"100", "2.9.0"},
+                   {"101", "2.10.0"},
+                   {"102", "2.10.4"},
+                   {"7", "not-a-version"},
+                   {"1234567890123456789", "1.0.0"}},
+                  0x40F5849A);
+  std::vector<std::string> expected = {
+      "Build List for device [40F5849A]:\n",
+      "Build          \tVersion        ",
+      "102            \t2.10.4         ",
+      "101            \t2.10.0         ",
+      "100            \t2.9.0          ",
+      "123456789012345\t1.0.0          ",
+      "7              \tnot-a-version  ",
+  };
+  EXPECT_EQ(d.lines, expected);
+
+  RecordingDisplay empty;
+  _display_builds(empty, {}, 0x1);
+  EXPECT_EQ(empty.lines, std::vector<std::string>{"No builds found for device [00000001]"});
+}

@@ -181,6 +181,8 @@ TEST(Parameters, ServerChoices) {
   EXPECT_EQ(Parse({"--https"}).params.updateServerURL, DefaultUpdateServerURL(true));
   EXPECT_EQ(Parse({"-u", "http://mirror.lab:9000/cgi/u"}).params.updateServerURL,
             "http://mirror.lab:9000/cgi/u");
+  // The usage text names host and port: that form reaches the server's /cgi/u.
+  EXPECT_EQ(Parse({"-u", "127.0.0.1:8478"}).params.updateServerURL, "http://127.0.0.1:8478/cgi/u");
   Parsed two = Parse({"--https", "-u", "x:1"});
   EXPECT_EQ(two.result, 1);
   EXPECT_NE(two.errors.find("Multiple update server URLs specified."), std::string::npos);

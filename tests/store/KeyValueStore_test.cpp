@@ -28,8 +28,8 @@ Entries LoadText(const std::string& text) {
 }
 
 TEST(KeyValueStoreFormat, ParsingRules) {
-  std::string longValue(2044, 'v');  // "k=" + value + "\n" is 2047 characters
-  std::string tooLong(2047, 'x');    // with its newline, longer than 2047
+  std::string longValue(2045, 'v');  // "k=" + value is 2047 characters
+  std::string tooLong(2048, 'x');
   struct Case {
     const char* what;
     std::string text;
@@ -41,6 +41,7 @@ TEST(KeyValueStoreFormat, ParsingRules) {
       {"later line wins", "k=1\nk=2\n", {{"k", "2"}}},
       {"empty value", "k=\n", {{"k", ""}}},
       {"last line without newline", "a=1\nx=9", {{"a", "1"}, {"x", "9"}}},
+      {"longest last line without newline", "z=1\nk=" + longValue, {{"k", longValue}, {"z", "1"}}},
       {"carriage returns are white space", "k = v\r\nz=1\r\n", {{"k", "v"}, {"z", "1"}}},
       {"empty key skipped", "=v\n   \nk=1\n", {{"k", "1"}}},
       {"longest line read", "k=" + longValue + "\nz=1\n", {{"k", longValue}, {"z", "1"}}},

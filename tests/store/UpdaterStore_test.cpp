@@ -12,6 +12,7 @@
 #include "tests/store/FileSizeLimit.h"
 #include "tests/store/LogCapture.h"
 #include "tests/support/Process.h"
+#include "tests/support/RecordingDisplay.h"
 #include "tools/BirdWriter.h"
 
 namespace {
@@ -21,15 +22,7 @@ using qntest::ReadFile;
 using qntest::TempDir;
 using qntest::WriteFile;
 
-class RecordingDisplay : public UpdaterDisplayInterface {
- public:
-  void display_progress(bool) override {}
-  void update_progress(double, const char*) override {}
-  void update_spinner(bool, const char*) override {}
-  void info_message(const char* text) override { infos.push_back(text); }
-  void error_message(const char* text) override { errors.push_back(text); }
-  std::vector<std::string> infos, errors;
-};
+using qntest::RecordingDisplay;
 
 std::vector<std::string> Names(const std::vector<UpdaterStoreItem>& items) {
   std::vector<std::string> names;

@@ -76,15 +76,13 @@ class CobsStream : public ::testing::Test {
   // Calls get until the inner bytes are used up; collects the bytes
   // delivered and the errors other than tErrNotReady.
   void Drain(Bytes* delivered, std::vector<tErr>* errors) {
-    // The get that ends a frame reports tErrNotReady with the frame's bytes
-    // ready, so the line is dry only after two idle gets in a row.
     int idle = 0;
     for (int guard = 0; guard < 10000; guard++) {
       uint8_t b;
       tErr err = stream->getProc(&b, stream->procRef);
       bool dry = err == tErrNotReady && inner.incoming.empty();
       idle = dry ? idle + 1 : 0;
-      if (idle == 2) return;
+      if (idle == 1) return;
       if (err == tErrNone) {
         delivered->push_back(b);
       } else if (err != tErrNotReady) {
@@ -208,6 +206,22 @@ INSTANTIATE_TEST_SUITE_P(Table, CobsBadFrame,
                                            BadFrameCase{"OverlongWithValidPrefix", OverlongWithValidPrefix()}),
                          [](const ::testing::TestParamInfo<BadFrameCase>& info) { return info.param.name; });
 
+TEST_F(CobsStream, AFrameArrivingInPiecesIsDeliveredWhenItEnds) {
+  Bytes frame = Frame({0x06, 0x02, 0x00, 0x11});
+  Receive(Bytes(frame.begin(), frame.begin() + 3));
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(stream, &b, 1), tErrNotReady);  // the rest is on its way
+  EXPECT_TRUE(inner.incoming.empty());
+  Receive(Bytes(frame.begin() + 3, frame.end()));
+  Bytes delivered;
+  for (int i = 0; i < 4; i++) {
+    ASSERT_EQ(tStream_Read(stream, &b, 1), tErrNone) << i;
+    delivered.push_back(b);
+  }
+  EXPECT_EQ(delivered, Bytes({0x06, 0x02, 0x00, 0x11}));
+  EXPECT_EQ(tStream_Read(stream, &b, 1), tErrNotReady);
+}
+
 TEST_F(CobsStream, EmptyFramesAreIgnored) {
   Receive({0x00, 0x00, 0x00});
   Receive(Frame({0x02, 0x00}));
@@ -235,10 +249,14 @@ TEST_F(CobsStream, WaitSeesADecodedFrameAndOtherwiseAsksTheInnerLine) {
   EXPECT_EQ(tStream_Wait(stream, 10), tErrTimeout);
   EXPECT_EQ(inner.waits, 1);
   Receive(Frame({0x02, 0x00}));
-  uint8_t b;
-  while (inner.incoming.size() > 0) ASSERT_EQ(tStream_Read(stream, &b, 1), tErrNotReady);
-  EXPECT_EQ(tStream_Wait(stream, 10), tErrNone);  // the frame's bytes are ready
+  uint8_t b = 0;
+  ASSERT_EQ(tStream_Read(stream, &b, 1), tErrNone);  // the whole frame at once
+  EXPECT_EQ(b, 0x02);
+  EXPECT_TRUE(inner.incoming.empty());
+  EXPECT_EQ(tStream_Wait(stream, 10), tErrNone);  // its second byte is ready
   EXPECT_EQ(inner.waits, 1);
+  ASSERT_EQ(tStream_Read(stream, &b, 1), tErrNone);
+  EXPECT_EQ(b, 0x00);
 }
 
 TEST_F(CobsStream, DeleteDeletesTheInnerTransport) {

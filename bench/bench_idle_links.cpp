@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "bench/SimProcess.h"
 #include "sdk/core/tLink.h"
+#include "tests/support/Process.h"
 #include "sdk/core/tUSB.h"
 
 namespace {
@@ -57,18 +57,29 @@ int sInner(uint16_t port) {
   return percent < 1.0 && still ? 0 : 1;
 }
 
+// The rest of a start-up line of the simulator ("module-sim: <prefix>...").
+std::string sAfter(qntest::Background& sim, const std::string& prefix) {
+  std::string line = sim.WaitForLine("module-sim: " + prefix);
+  if (line.empty()) return "";
+  std::string rest = line.substr(line.find(prefix) + prefix.size());
+  while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\r')) rest.pop_back();
+  return rest;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "--inner") == 0) return sInner(static_cast<uint16_t>(atoi(argv[2])));
-  qnbench::SimProcess sim;
-  if (!sim.Start(qnbench::ModuleSimPath(argv[0]), {"--module", "serial=40F5849A,usb,tcp"})) {
-    fprintf(stderr, "idle_links: module-sim did not start\n");
+  qntest::Background sim(QN_MODULE_SIM, {"--module", "serial=40F5849A,usb,tcp"});
+  if (sim.WaitForLine("module-sim: ready").empty()) {
+    fprintf(stderr, "bench_idle_links: module-sim did not start\n");
     return 1;
   }
-  const std::string port = sim.After("40F5849A tcp 127.0.0.1 ");
-  const std::string env = sim.After("usb-env ");
+  const std::string port = sAfter(sim, "40F5849A tcp 127.0.0.1 ");
+  const std::string env = sAfter(sim, "usb-env ");
   const std::string dir = env.substr(env.find("UMOCKDEV_DIR=") + strlen("UMOCKDEV_DIR="));
+  // The measured process runs inside umockdev's preload, which has to be
+  // there from its start.
   const pid_t child = fork();
   if (child == 0) {
     setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);

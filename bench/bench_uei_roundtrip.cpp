@@ -15,9 +15,9 @@
 #include <memory>
 #include <vector>
 
-#include "bench/SimProcess.h"
 #include "sdk/api/tUEI.h"
 #include "sdk/core/tLink.h"
+#include "tests/support/Process.h"
 
 namespace {
 
@@ -85,19 +85,20 @@ double sBare(uint16_t port) {
 
 }  // namespace
 
-int main(int, char** argv) {
-  qnbench::SimProcess sim;
-  if (!sim.Start(qnbench::ModuleSimPath(argv[0]), {"--module", "serial=40F5849A,tcp"})) {
-    fprintf(stderr, "uei_roundtrip: module-sim did not start\n");
+int main() {
+  qntest::Background sim(QN_MODULE_SIM, {"--module", "serial=40F5849A,tcp"});
+  const std::string line = sim.WaitForLine("module-sim: 40F5849A tcp 127.0.0.1 ");
+  if (line.empty() || sim.WaitForLine("module-sim: ready").empty()) {
+    fprintf(stderr, "bench_uei_roundtrip: module-sim did not start\n");
     return 1;
   }
-  const uint16_t port = static_cast<uint16_t>(atoi(sim.After("40F5849A tcp 127.0.0.1 ").c_str()));
+  const uint16_t port = static_cast<uint16_t>(atoi(line.c_str() + line.rfind(' ') + 1));
   // Side by side: alternate the two a few times and keep each one's best.
   double engine = 1e9, bare = 1e9;
   for (int pass = 0; pass < 3; pass++) {
     const double e = sEngine(port), b = sBare(port);
     if (e < 0 || b < 0) {
-      fprintf(stderr, "uei_roundtrip: a round trip failed\n");
+      fprintf(stderr, "bench_uei_roundtrip: a round trip failed\n");
       return 1;
     }
     engine = std::min(engine, e);
