@@ -82,10 +82,14 @@ TEST(ModuleSim, EveryTransportCarriesALinkAndAUEIGet) {
 }
 
 TEST(ModuleSim, LsusbSeesTheVirtualModule) {
-  qntest::Background sim(Sim(), {"--module", "serial=40F5849A,model=17,usb"});
+  qntest::TempDir dir;
+  qntest::Background sim(Sim(), {"--module", "serial=40F5849A,model=17,usb", "--env-file", dir / "usb.env"});
   ASSERT_FALSE(sim.WaitForLine("module-sim: ready").empty()) << sim.Stderr();
   qntest::RunOptions o;
   o.env = UsbEnv(sim);
+  // The environment file says the same, for a shell to source.
+  EXPECT_NE(qntest::ReadFile(dir / "usb.env").find("export UMOCKDEV_DIR=" + o.env["UMOCKDEV_DIR"] + "\n"),
+            std::string::npos);
   qntest::RunResult r = qntest::Run("/usr/bin/lsusb", {"-v", "-d", "24ff:"}, o);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   for (const char* expected : {"idVendor           0x24ff", "bInterfaceClass       255", "bInterfaceSubClass    136",
