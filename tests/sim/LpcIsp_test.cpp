@@ -247,6 +247,9 @@ TEST(LpcIsp, GoRunsTheUserCodeAndTheHandlerFallsSilent) {
   std::vector<std::string> notes;
   rom.isp.SetNotes([&](const std::string& n) { notes.push_back(n); });
   EXPECT_EQ(rom.Send("G 0 X\r\n"), "12\r\n");
+  EXPECT_EQ(rom.Send("G 2 T\r\n"), "13\r\n");           // not on a word boundary
+  EXPECT_EQ(rom.Send("G 1073741824 T\r\n"), "14\r\n");  // neither flash nor RAM
+  EXPECT_FALSE(rom.isp.running());
   EXPECT_EQ(rom.Send("G 0 T\r\n"), "0\r\n");
   EXPECT_TRUE(rom.isp.running());
   EXPECT_EQ(rom.Send("J\r\n?"), "");
