@@ -37,7 +37,7 @@ bool Decimal(const std::string& w, long long* v) {
     if (c < '0' || c > '9') return false;
   }
   *v = atoll(w.c_str());
-  return true;
+  return *v <= 0xFFFFFFFFll;  // every argument is a 32-bit value
 }
 
 }  // namespace
