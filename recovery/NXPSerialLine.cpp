@@ -51,10 +51,15 @@ void _logBytes(unsigned package, const char* prefix, const char* data, size_t n,
 
 }  // namespace
 
-// The pause after a read that found nothing: at most 1 ms, less when a byte
-// arrives sooner (the stream's wait wakes at once then).
+// The pause after a read that found nothing: 1 ms, or one character time
+// (10 bit times) at rates where a character takes longer, so that a try is
+// used up only by a line that is really quiet and the budgets of 100 and
+// 2000 tries hold a whole data line or checksum group at every rate. It ends
+// early when a byte arrives (the stream's wait wakes at once then).
 void NXPSerialClass::IdleOneTry() {
-  if (tStream_Wait(stream_, 1) == tErrParam) tTime_MSSleep(1);
+  uint32_t ms = baudRate_ > 0 ? (10000 + baudRate_ - 1) / baudRate_ : 1;
+  if (ms < 1) ms = 1;
+  if (tStream_Wait(stream_, ms) == tErrParam) tTime_MSSleep(ms);
 }
 
 tErr NXPSerialClass::Send(const char* text, bool readEcho) {

@@ -32,7 +32,9 @@ sSerialState* sState(void* ref) {
 }
 
 bool sArgumentsValid(const char* path, int baudIndex, int dataBits, int stopBits) {
-  return path != NULL && dataBits >= 0 && dataBits <= 1 && stopBits >= 0 && stopBits <= 1 && baudIndex >= 0 &&
+  // A path that does not fit the state whole is refused: cut short, it could
+  // name another device.
+  return path != NULL && strnlen(path, tSERIAL_PATH_MAX) < tSERIAL_PATH_MAX && dataBits >= 0 && dataBits <= 1 && stopBits >= 0 && stopBits <= 1 && baudIndex >= 0 &&
          baudIndex < tSERIAL_BAUD_COUNT;
 }
 

@@ -33,8 +33,9 @@ uint32_t tSerial_BaudRate(int index);
 // breaks ignored, CLOCAL | CREAD, the baud index's speed both ways, parity
 // (bool; IGNPAR with it), dataBits 0 for 8 or 1 for 7, stopBits 0 for one
 // or 1 for two. Pending input and output are discarded.
-//   tErrResource    null path or out, dataBits or stopBits above 1, a baud
-//                   index outside 0..7, no memory (nothing is opened)
+//   tErrResource    null path or out, a path of 4096 or more characters,
+//                   dataBits or stopBits above 1, a baud index outside
+//                   0..7, no memory (nothing is opened)
 //   tErrNotFound    no such device
 //   tErrPermission  no permission to open it
 //   tErrIO          any other open failure, or a device that takes no
@@ -44,8 +45,8 @@ tErr tStream_CreateSerial(const char* path, int baudIndex, bool parity, int data
 
 // The same port wrapped in COBS framing (the stream of a SERIAL link, which
 // passes parity off, 8 data bits and one stop bit).
-//   tErrParam   null path or out, dataBits or stopBits above 1, a baud index
-//               outside 0..7
+//   tErrParam   null path or out, a path of 4096 or more characters,
+//               dataBits or stopBits above 1, a baud index outside 0..7
 //   tErrMemory  no memory for the state
 //   otherwise the open error as above, or the COBS stream's error
 tErr tStream_CreateSerial_Packetized(const char* path, int baudIndex, bool parity, int dataBits,

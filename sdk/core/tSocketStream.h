@@ -8,8 +8,8 @@
 // address and port); when that fails the stream stays disconnected and every
 // later get and write reports tErrConnection until the stream is made anew.
 //   get:   tErrNone, tErrNotReady, tErrConnection (disconnected or a socket
-//          failure), tErrIO (a read failure after data was seen), or the
-//          error of a failed reconnect
+//          failure), or the error of a failed reconnect (one receive call
+//          takes the byte, so there is no separate read to fail)
 //   write: tErrNone when every byte is sent; tErrBusy when 10 tries in a row
 //          made no progress (60 ms apart); tErrConnection when disconnected;
 //          tErrIO for a socket failure; or the error of a failed reconnect

@@ -47,6 +47,20 @@ tErr sPushBack(tStream* s, const uint8_t* bytes, uint32_t n) {
   return tErrNone;
 }
 
+// Puts bytes back in front of what the ring holds, so that they are the next
+// ones read: appends them, then moves the bytes that were there behind them.
+tErr sUnread(tStream* s, const uint8_t* bytes, uint32_t n) {
+  if (n == 0) return tErrNone;
+  uint32_t held = s->buffered;
+  tErr err = sPushBack(s, bytes, n);
+  for (uint32_t i = 0; err == tErrNone && i < held; i++) {
+    uint8_t b;
+    sRingTake(s, &b);
+    err = tStreamBufferChar(s, b);
+  }
+  return err;
+}
+
 }  // namespace
 
 tStream* tStream_Create(tStreamGetProc getProc, tStreamPutProc putProc,
@@ -167,7 +181,9 @@ namespace {
 
 // Record assembly: stored data bytes plus the part of the terminator matched
 // so far. When a partial match breaks, the longest tail of what was matched
-// that still begins the terminator stays matched and the rest is data.
+// that still begins the terminator stays matched and the rest is data. When
+// the buffer fills, the bytes taken but not stored (data that did not fit,
+// and a partial match) are left in `unread` for the stream to give again.
 struct sRecord {
   uint8_t* data;
   uint32_t stored;
@@ -176,10 +192,24 @@ struct sRecord {
   uint32_t termLength;
   uint8_t* candidate;  // scratch of termLength + 1 bytes
   uint32_t matched;
+  const uint8_t* unread;
+  uint32_t unreadLength;
 
   bool full() const { return stored >= room; }
-  void store(uint8_t b) {
-    if (!full()) data[stored++] = b;
+
+  // Stores bytes while there is room; the rest, and the bytes of the match,
+  // become the unread tail once the record is full. True when full.
+  bool storeAll(const uint8_t* bytes, uint32_t n, uint32_t keep) {
+    uint32_t i = 0;
+    for (; i < n - keep && !full(); i++) data[stored++] = bytes[i];
+    if (!full()) {
+      matched = keep;
+      return false;
+    }
+    unread = bytes + i;
+    unreadLength = n - i;
+    matched = 0;
+    return true;
   }
 
   // Feeds one byte; true when the record is complete.
@@ -188,10 +218,6 @@ struct sRecord {
       matched++;
       return matched == termLength;
     }
-    if (matched == 0) {
-      store(b);
-      return full();
-    }
     uint32_t n = matched;
     memcpy(candidate, term, n);
     candidate[n++] = b;
@@ -199,9 +225,7 @@ struct sRecord {
     for (; keep > 0; keep--) {
       if (memcmp(candidate + n - keep, term, keep) == 0) break;
     }
-    for (uint32_t i = 0; i < n - keep; i++) store(candidate[i]);
-    matched = keep;
-    return full();
+    return storeAll(candidate, n, keep);
   }
 };
 
@@ -219,7 +243,7 @@ tErr tStream_ReadRecord(tStream* s, uint8_t* buffer, uint32_t* outLength, uint32
     free(candidate);
     return tErrResource;
   }
-  sRecord r = {scratch.data(), 0, bufferSize, terminator, terminatorLength, candidate, 0};
+  sRecord r = {scratch.data(), 0, bufferSize, terminator, terminatorLength, candidate, 0, NULL, 0};
 
   tErr err = tErrNone;
   for (;;) {
@@ -229,8 +253,13 @@ tErr tStream_ReadRecord(tStream* s, uint8_t* buffer, uint32_t* outLength, uint32
     if (r.feed(byte)) break;
   }
   if (err == tErrEOF) {
-    for (uint32_t i = 0; i < r.matched; i++) r.store(terminator[i]);
+    memcpy(candidate, terminator, r.matched);
+    r.storeAll(candidate, r.matched, 0);
     err = r.stored > 0 ? tErrNone : tErrEOF;
+  }
+  if (err == tErrNone || err == tErrEOF) {
+    tErr unread = sUnread(s, r.unread, r.unreadLength);
+    if (unread != tErrNone) err = unread;
   } else if (err == tErrNotReady) {
     // Whatever was taken of the record goes back, the partial terminator
     // match included, so the next call starts the record over.

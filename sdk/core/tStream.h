@@ -131,7 +131,9 @@ tErr tStreamBufferChar(tStream* s, uint8_t byte);
 
 // Reads bytes until the terminator sequence has been seen or bufferSize
 // bytes are stored. Terminator bytes are not stored. Bytes that began to
-// match the terminator but turned out to be data are stored as data.
+// match the terminator but turned out to be data are stored as data; those
+// of them that no longer fit a full buffer, and a partial match at the end
+// of a full buffer, stay in the stream as the start of the next read.
 //   tErrNone      buffer holds the record, *outLength (when not null) its length
 //   tErrEOF       the stream ended before any byte was stored
 //                 (an end after some bytes ends the record with tErrNone)

@@ -37,7 +37,7 @@ bool Decimal(const std::string& w, long long* v) {
     if (c < '0' || c > '9') return false;
   }
   *v = atoll(w.c_str());
-  return true;
+  return *v <= 0xFFFFFFFFll;  // every argument is a 32-bit value
 }
 
 }  // namespace
@@ -312,6 +312,9 @@ void LpcIsp::CmdCopy(const std::vector<long long>& args) {
 void LpcIsp::CmdGo(const std::vector<long long>& args, const std::string& mode) {
   if (args.size() != 1 || (mode != "T" && mode != "A")) return Code(PARAM_ERROR);
   if (!unlocked_) return Code(CMD_LOCKED);
+  uint32_t address = static_cast<uint32_t>(args[0]);
+  if (address % 4 != 0) return Code(ADDR_ERROR);
+  if (!memory_.IsFlash(address, 4) && !memory_.IsRam(address, 4)) return Code(ADDR_NOT_MAPPED);
   Code(CMD_SUCCESS);
   // The boot ROM runs user code only when the first eight vector words sum to 0.
   uint32_t sum = 0;

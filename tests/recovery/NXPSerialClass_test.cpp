@@ -100,6 +100,22 @@ TEST(NXPSerial, SyncOnAPacedLine) {
   EXPECT_EQ(nxp.GetPartNumber(&part), tErrNone);
 }
 
+// At 2400 baud a character takes over 4 ms: a data line takes a quarter of
+// a second, and ten lines take longer than 2000 pauses of 1 ms. The tries
+// count quiet spells of the line, not milliseconds.
+TEST(NXPSerial, WriteAndReadOnASlowPacedLine) {
+  LpcSim sim({"--pace", "--baud", "2400"});
+  NXPSerialClass nxp;
+  ASSERT_EQ(nxp.Connect(sim.path().c_str(), 2400), tErrNone);
+  ASSERT_EQ(nxp.Sync(), tErrNone);
+  ASSERT_EQ(nxp.SetEcho(false), tErrNone);
+  std::vector<uint8_t> data = Pattern(452, 6);
+  ASSERT_EQ(nxp.Write(NXPSerialClass::WRITE_ADDRESS, 452, data.data()), tErrNone);
+  std::vector<uint8_t> back(48);
+  ASSERT_EQ(nxp.Read(NXPSerialClass::WRITE_ADDRESS, 48, back.data()), tErrNone);
+  EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin()));
+}
+
 TEST(NXPSerial, UnlockPrepareAndEraseRules) {
   Chip chip;
   LogCapture log(DEBUG_NXPSerial | DEBUG_NXPSerial_SR);

@@ -117,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"WriteUnmapped", "W 1073741824 4", "14\r\n"},
                       CommandCase{"ReadBadCount", "R 0 3", "6\r\n"},
                       CommandCase{"NotANumber", "P 0x1 2", "12\r\n"},
+                      // 2^32 + 0x10001000 is no RAM address, however it wraps.
+                      CommandCase{"NumberAbove32Bits", "W 4563406848 4", "12\r\n"},
                       CommandCase{"Unknown", "Z 1", "1\r\n"},
                       CommandCase{"BlankErasedFlash", "I 0 29", "0\r\n"}),
     [](const ::testing::TestParamInfo<CommandCase>& info) { return info.param.name; });
@@ -247,6 +249,9 @@ TEST(LpcIsp, GoRunsTheUserCodeAndTheHandlerFallsSilent) {
   std::vector<std::string> notes;
   rom.isp.SetNotes([&](const std::string& n) { notes.push_back(n); });
   EXPECT_EQ(rom.Send("G 0 X\r\n"), "12\r\n");
+  EXPECT_EQ(rom.Send("G 2 T\r\n"), "13\r\n");           // not on a word boundary
+  EXPECT_EQ(rom.Send("G 1073741824 T\r\n"), "14\r\n");  // neither flash nor RAM
+  EXPECT_FALSE(rom.isp.running());
   EXPECT_EQ(rom.Send("G 0 T\r\n"), "0\r\n");
   EXPECT_TRUE(rom.isp.running());
   EXPECT_EQ(rom.Send("J\r\n?"), "");

@@ -165,6 +165,23 @@ TEST(SerialStream, CreationFailures) {
   EXPECT_EQ(s, nullptr);
 }
 
+// A path too long for the stream is refused whole, never cut short: here
+// its first 4095 characters name a real terminal.
+TEST(SerialStream, APathTooLongIsRefusedNotTruncated) {
+  Pty pty;
+  ASSERT_FALSE(pty.path().empty());
+  std::string path = std::string(tSERIAL_PATH_MAX - 1 - pty.path().size(), '/') + pty.path();
+  ASSERT_EQ(path.size(), static_cast<size_t>(tSERIAL_PATH_MAX - 1));
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSerial(path.c_str(), 6, false, 0, 0, &s), tErrNone);  // the longest that fits
+  tStream_Destroy(&s);
+  path += "-not-this-one";
+  EXPECT_EQ(tStream_CreateSerial(path.c_str(), 6, false, 0, 0, &s), tErrResource);
+  EXPECT_EQ(s, nullptr);
+  EXPECT_EQ(tStream_CreateSerial_Packetized(path.c_str(), 6, false, 0, 0, &s), tErrParam);
+  EXPECT_EQ(s, nullptr);
+}
+
 // A device the user may not open. Root opens everything, so as root the
 // open runs in a child that has given its privileges away.
 TEST(SerialStream, NoPermissionIsReported) {

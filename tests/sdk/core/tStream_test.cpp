@@ -291,6 +291,57 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"EndOfFileFirst", {""}, "\n", 32, tErrEOF, ""}),
     [](const ::testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
 
+struct SplitCase {
+  const char* name;
+  std::string input;  // then the end of the file
+  std::string terminator;
+  uint32_t bufferSize;
+  std::vector<std::string> records;  // read one after another, then tErrEOF
+};
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamRecordSplit : public ::testing::TestWithParam<SplitCase> {};
+
+// A record that fills the buffer ends there, and every byte the stream gave
+// that the record did not keep is the start of the next one: none is lost,
+// whether the bytes come from the transport or from the pushback ring.
+TEST_P(StreamRecordSplit, FullRecordsLoseNoBytes) {
+  const SplitCase& c = GetParam();
+  for (bool fromRing : {false, true}) {
+    Script script;
+    tStream* s = tStream_Create(sGet, nullptr, nullptr, nullptr, &script);
+    for (char b : c.input) {
+      if (fromRing) {
+        ASSERT_EQ(tStreamBufferChar(s, static_cast<uint8_t>(b)), tErrNone);
+      } else {
+        script.Bytes(std::string(1, b));
+      }
+    }
+    const uint8_t* term = reinterpret_cast<const uint8_t*>(c.terminator.data());
+    uint32_t termLength = static_cast<uint32_t>(c.terminator.size());
+    std::vector<uint8_t> buffer(c.bufferSize);
+    for (const std::string& expected : c.records) {
+      uint32_t length = 0;
+      ASSERT_EQ(tStream_ReadRecord(s, buffer.data(), &length, c.bufferSize, term, termLength), tErrNone)
+          << expected << (fromRing ? " (ring)" : "");
+      EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + length), expected) << (fromRing ? "ring" : "transport");
+    }
+    uint32_t length = 0;
+    EXPECT_EQ(tStream_ReadRecord(s, buffer.data(), &length, c.bufferSize, term, termLength), tErrEOF);
+    tStream_Destroy(&s);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StreamRecordSplit,
+    ::testing::Values(SplitCase{"BrokenMatchPastTheEnd", "ab\rXY\r\n", "\r\n", 3, {"ab\r", "XY"}},
+                      SplitCase{"LongerBrokenMatch", "xabyz", "abc", 2, {"xa", "by", "z"}},
+                      SplitCase{"MatchAtTheEndOfAFullRecord", "abc\rde\r\n", "\r\n", 4, {"abc\r", "de"}},
+                      SplitCase{"RestartedMatchAtTheEnd", "ab\r\rc\r\n", "\r\n", 3, {"ab\r", "\rc"}},
+                      SplitCase{"EndOfFileInAMatch", "abc\r\r", "\r\r\r", 4, {"abc\r", "\r"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
+
 TEST_F(StreamTest, RecordArgumentRules) {
   uint8_t buffer[4];
   const uint8_t nl = '\n';
