@@ -62,7 +62,12 @@ tErr KeyValueStore::Load(const char* filePath) {
 
   char line[_line_buffer_size];
   size_t length = 0;
-  while (tFile_ReadLine(file, line, sizeof line, &length) == tErrNone) _parse_line(line, length);
+  while (tFile_ReadLine(file, line, sizeof line, &length) == tErrNone) {
+    // A full buffer without its newline is a line over 2047 characters, also
+    // when the file ends right after it.
+    if (length == sizeof line - 1 && line[length - 1] != '\n') break;
+    _parse_line(line, length);
+  }
   return tFile_Close(&file);
 }
 

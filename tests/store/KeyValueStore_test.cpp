@@ -46,6 +46,7 @@ TEST(KeyValueStoreFormat, ParsingRules) {
       {"empty key skipped", "=v\n   \nk=1\n", {{"k", "1"}}},
       {"longest line read", "k=" + longValue + "\nz=1\n", {{"k", longValue}, {"z", "1"}}},
       {"over-long line ends reading", "a=1\n" + tooLong + "\nb=2\n", {{"a", "1"}}},
+      {"over-long last line without newline", "a=1\n" + tooLong, {{"a", "1"}}},
   };
   for (const Case& c : cases) EXPECT_EQ(LoadText(c.text), c.expected) << c.what;
 }
