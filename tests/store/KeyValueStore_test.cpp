@@ -90,6 +90,16 @@ TEST(KeyValueStoreLoad, MissingFileIsCreatedWithTimes) {
   EXPECT_EQ(reread.GetString("UPDATED_TIME", nullptr).size(), 24u);
 }
 
+TEST(KeyValueStoreLoad, UnreadableFileIsAFailure) {
+  // A directory opens for reading but gives no line: nothing was read.
+  TempDir dir;
+  std::filesystem::create_directory(dir / ".settings");
+  KeyValueStore store;
+  EXPECT_EQ(store.Load((dir / ".settings").c_str()), tErrIO);
+  EXPECT_TRUE(store.Entries().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(dir / ".settings"));
+}
+
 TEST(KeyValueStoreGetters, TypedConversions) {
   struct Case {
     const char* value;
