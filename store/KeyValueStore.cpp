@@ -62,8 +62,17 @@ tErr KeyValueStore::Load(const char* filePath) {
 
   char line[_line_buffer_size];
   size_t length = 0;
-  while (tFile_ReadLine(file, line, sizeof line, &length) == tErrNone) _parse_line(line, length);
-  return tFile_Close(&file);
+  tErr read;
+  while ((read = tFile_ReadLine(file, line, sizeof line, &length)) == tErrNone) {
+    // A full buffer without its newline is a line over 2047 characters, also
+    // when the file ends right after it.
+    if (length == sizeof line - 1 && line[length - 1] != '\n') break;
+    _parse_line(line, length);
+  }
+  tErr closed = tFile_Close(&file);
+  // The end of the file and an over-long line end the reading normally; a
+  // read that failed did not read the file.
+  return read == tErrIO ? tErrIO : closed;
 }
 
 tErr KeyValueStore::Save(const char* filePath) {

@@ -35,8 +35,9 @@ class KeyValueStore {
   // Reads the file at path into the entries (keys not in the file keep their
   // values), then remembers path and clears the modified flag. A file that
   // cannot be opened is created at once, holding CREATED_TIME and
-  // UPDATED_TIME set to now; the result is then tErrParam. tErrNone after a
-  // successful read.
+  // UPDATED_TIME set to now; the result is then tErrParam. tErrIO when the
+  // file opened but could not be read (a directory, a failing disk); the
+  // entries read before the failure stay. tErrNone after a successful read.
   tErr Load(const char* path);
 
   // Writes every entry to `path` (or, with null, to the path it was loaded

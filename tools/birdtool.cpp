@@ -283,11 +283,13 @@ int main(int argc, char** argv) {
     fputs(kUsage, stderr);
     return 2;
   }
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h" || arg == "help") {
-      fputs(kUsage, stdout);
-      return 0;
-    }
+  // "help" and "-h" ask for help only in the command's place: later they may
+  // be values (a model named help).
+  bool help = args[0] == "help" || args[0] == "-h";
+  for (const std::string& arg : args) help = help || arg == "--help";
+  if (help) {
+    fputs(kUsage, stdout);
+    return 0;
   }
   std::string command = args[0];
   args.erase(args.begin());

@@ -1,6 +1,7 @@
 #include "store/BirdFile.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <stdexcept>
 #include <string>
@@ -24,7 +25,7 @@ Bytes Pattern(size_t size, uint8_t seed) {
 
 BirdWriter::Description HubDescription() { return {"1234", "2.1.0", 0x40F5849A, "HubQuad2"}; }
 
-// Loads bytes through a file, the way the store does.
+// Loads a whole file image from memory.
 BirdFile LoadBytes(const Bytes& bytes, bool expectLoaded = true) {
   BirdFile file;
   EXPECT_EQ(file.LoadFromMemory(bytes.data(), bytes.size()), expectLoaded);
@@ -216,6 +217,22 @@ TEST(BirdFileLoad, ContentsBeyondTheCapFail) {
   EXPECT_TRUE(log.Contains("BIRDFILE: Error (-5) decompressing bird file.\n"));
   EXPECT_EQ(over.contentsSize, 0u);
   EXPECT_TRUE(over.blocks.empty());
+}
+
+TEST(BirdFileLoad, OversizedFileIsRefusedBeforeItIsRead) {
+  // No compressed file of contents within the cap comes near 65 MiB; a
+  // larger one is refused without reading it into memory.
+  TempDir dir;
+  std::string path = dir / "huge.bird";
+  qntest::WriteFile(path, "bird\x01\x01");
+  ASSERT_EQ(truncate(path.c_str(), off_t(BirdFile::MAX_CONTENTS_SIZE) + (1 << 20) + 1), 0);
+  EXPECT_TRUE(BirdFile::VerifyFile(path.c_str()));
+  LogCapture log(DEBUG_BirdFile);
+  BirdFile file;
+  file.path = path;
+  EXPECT_FALSE(file.Load());
+  EXPECT_TRUE(log.Contains("BIRDFILE: Error (14) getting bird file size from " + path + "\n"))
+      << log.Text();
 }
 
 TEST(BirdFileScan, ShortBlocksAreSkipped) {

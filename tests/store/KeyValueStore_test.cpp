@@ -46,6 +46,7 @@ TEST(KeyValueStoreFormat, ParsingRules) {
       {"empty key skipped", "=v\n   \nk=1\n", {{"k", "1"}}},
       {"longest line read", "k=" + longValue + "\nz=1\n", {{"k", longValue}, {"z", "1"}}},
       {"over-long line ends reading", "a=1\n" + tooLong + "\nb=2\n", {{"a", "1"}}},
+      {"over-long last line without newline", "a=1\n" + tooLong, {{"a", "1"}}},
   };
   for (const Case& c : cases) EXPECT_EQ(LoadText(c.text), c.expected) << c.what;
 }
@@ -87,6 +88,16 @@ TEST(KeyValueStoreLoad, MissingFileIsCreatedWithTimes) {
   ASSERT_EQ(reread.Entries().size(), 2u) << ReadFile(path);
   EXPECT_EQ(reread.GetString("CREATED_TIME", nullptr).size(), 24u);
   EXPECT_EQ(reread.GetString("UPDATED_TIME", nullptr).size(), 24u);
+}
+
+TEST(KeyValueStoreLoad, UnreadableFileIsAFailure) {
+  // A directory opens for reading but gives no line: nothing was read.
+  TempDir dir;
+  std::filesystem::create_directory(dir / ".settings");
+  KeyValueStore store;
+  EXPECT_EQ(store.Load((dir / ".settings").c_str()), tErrIO);
+  EXPECT_TRUE(store.Entries().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(dir / ".settings"));
 }
 
 TEST(KeyValueStoreGetters, TypedConversions) {

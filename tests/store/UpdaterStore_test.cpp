@@ -178,14 +178,18 @@ TEST(UpdaterStore, FindLocalBuildsSkipsDotNames) {
   WriteFile(dir / "40F5849A/1234.bird", BirdBytes(1234));
   WriteFile(dir / "40F5849A/notes.txt", "stray");
   WriteFile(dir / "40F5849A/.1300.bird.0a1b2c3d", "half a download");
+  fs::create_directory(dir / "40F5849A/old");
+  WriteFile(dir / "40F5849A/old/.settings", "NOTE=kept by hand\n");
   std::vector<UpdaterStoreItem> items;
   qntest::LogCapture log(DEBUG_Updater);
   EXPECT_TRUE(store.FindLocalBuilds(0x40F5849Au, items));
-  EXPECT_EQ(Names(items), (std::vector<std::string>{"1234.bird", "notes.txt"}));
+  EXPECT_EQ(Names(items), (std::vector<std::string>{"1234.bird", "notes.txt", "old"}));
   for (auto& item : items) {
     EXPECT_EQ(item.basePath, dir / "40F5849A");
-    EXPECT_EQ(item.kind, STORE_ITEM_FILE);
+    EXPECT_EQ(item.kind, item.name == "old" ? STORE_ITEM_DIRECTORY : STORE_ITEM_FILE) << item.name;
     EXPECT_TRUE(item.IsValid());
+    // Each item's attributes come from its own name/.settings.
+    EXPECT_EQ(item.attributes.GetString("NOTE", nullptr), item.name == "old" ? "kept by hand" : "");
   }
   EXPECT_TRUE(log.Contains("_find_items([" + (dir / "40F5849A/1234.bird") + "], 0, "));
   std::vector<UpdaterStoreItem> none;

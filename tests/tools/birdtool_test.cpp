@@ -38,6 +38,7 @@ TEST(birdtool, HelpNamesTheCommandsAndTheChecksum) {
                            "--descriptor-offset ADDR", "--entry ADDR", "--description KEY=VALUE",
                            "CRC-32"})
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
+  for (const char* asked : {"help", "-h"}) EXPECT_EQ(Tool({asked}).out, help.out) << asked;
   RunResult bare = Tool({});
   EXPECT_EQ(bare.exitCode, 2);
   EXPECT_NE(bare.err.find("Usage:"), std::string::npos);
@@ -118,6 +119,17 @@ TEST(birdtool, EncodedFirmwareDecodesWithTheFingerprint) {
   EXPECT_EQ(Code(firmware[0]), image);
   EXPECT_FALSE(file.hasSerialOffsets);
   EXPECT_TRUE(file.FindBlocks(BirdFile::BLOCK_DESCRIPTION).empty());
+}
+
+TEST(birdtool, ValuesThatReadLikeHelp) {
+  TempDir dir;
+  qntest::WriteFile(dir / "fw.bin", Pattern(16, 6));
+  RunResult made = Tool({"make", dir / "h.bird", "--model", "help", "--version", "-h", "--firmware",
+                         "0:" + (dir / "fw.bin")});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  BirdFile file((dir / "h.bird").c_str());
+  EXPECT_TRUE(file.ValidateModel("help"));
+  EXPECT_EQ(file.GetVersion(), "-h");
 }
 
 TEST(birdtool, ContentsOnly) {
