@@ -63,7 +63,7 @@ tErr tDirectory_Ensure(const char* path, mode_t mode) {
       break;
     }
   }
-  if (!sMakeDirectory(path, mode)) return tErrPermission;
+  if (!sMakeDirectory(path, mode) || !tDirectory_Exists(path)) return tErrPermission;
   return result;
 }
 

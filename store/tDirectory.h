@@ -24,10 +24,9 @@ tErr tDirectory_GetHomeDirectory(char* buffer, size_t length);
 bool tDirectory_Exists(const char* path);
 
 // Creates path and every missing parent with the permission bits `mode`.
-// tErrNone when the directory exists afterwards, and also when a file
-// already stands at path itself (mkdir's EEXIST counts as done; callers that
-// need a directory there test for one, as the store does); tErrPermission
-// when a directory could not be made.
+// tErrNone only when path is a directory afterwards; tErrPermission when a
+// directory could not be made, also when a file already stands at path (so a
+// caller never goes on to use a file as its storage directory).
 tErr tDirectory_Ensure(const char* path, mode_t mode);
 
 // One entry of a listing, as handed to a tDirectory_List callback. Valid only

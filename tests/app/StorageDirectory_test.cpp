@@ -55,6 +55,13 @@ TEST(StorageDirectory, EnsureFailsUnderAFile) {
   EXPECT_FALSE(tDirectory_Exists((tmp / "file").c_str()));  // a regular file is no directory
 }
 
+TEST(StorageDirectory, EnsureRefusesAFileStandingAtThePath) {
+  TempDir tmp;
+  qntest::WriteFile(tmp / "updater", "not a directory");
+  EXPECT_EQ(tDirectory_Ensure((tmp / "updater").c_str(), 0755), tErrPermission);
+  EXPECT_EQ(qntest::ReadFile(tmp / "updater"), "not a directory");
+}
+
 TEST(StorageDirectory, BuildPathJoinsWithoutLookingAtSeparators) {
   EXPECT_EQ(Join("/home/u", ".telvicor"), "/home/u/.telvicor");
   EXPECT_EQ(BuildPath("/x", "updater", "40F5849A", static_cast<const char*>(nullptr)),

@@ -161,6 +161,14 @@ TEST(UpdaterCommands, UnwritableStoreIsReported) {
       << r.err;
 }
 
+TEST(UpdaterCommands, FileWhereTheStoreGoesIsReported) {
+  qntest::TempDir tmp;
+  qntest::WriteFile(tmp / "updater", "x");
+  RunResult r = RunUpdater({"-L", "-d", "40F5849A", "-i", tmp.path()}, /*withStore=*/false);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "Could not find updater directory at " + (tmp / "updater"))) << r.err;
+}
+
 TEST(UpdaterCommands, LogMaskShowsParametersInScannerOrder) {
   qntest::TempDir store;
   RunResult r = RunUpdater({"x", "-X", "0x10000", "-I", "y", "-i", store.path()}, false);
