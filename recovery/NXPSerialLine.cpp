@@ -14,6 +14,9 @@
 namespace {
 
 const unsigned kEchoTries = 100;
+// How long a reply may trail the time its length needs on the line: a chip
+// answers at once, but a busy host or a USB serial adapter can hold bytes back.
+const uint32_t kLateReplyGraceMs = 250;
 
 // How a byte shows in the printable half of a trace line.
 enum class _Show { kEscapes, kSpaces };
@@ -184,9 +187,16 @@ tErr NXPSerialClass::Response(char* buffer, unsigned size, unsigned* count, cons
   bool sawCR = false;
   bool terminated = false;
   tErr err = tErrNone;
+  const uint64_t graceEnd = tTime_GetMonotonicMSTicks() + kLateReplyGraceMs;
   while (stored < limit && !terminated) {
     uint8_t b;
     err = tStream_Read(stream_, &b, 1);
+    if (err == tErrNotReady) {
+      const uint64_t now = tTime_GetMonotonicMSTicks();
+      if (now >= graceEnd) break;
+      tStream_Wait(stream_, static_cast<uint32_t>(graceEnd - now));
+      continue;
+    }
     if (err != tErrNone) break;
     if (stored == 0 && b == '\n') {
       Log::log(DEBUG_NXPSerial_E, "Response ignoring leading \\n\n");
