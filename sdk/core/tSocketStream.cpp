@@ -15,6 +15,7 @@
 #include <new>
 
 #include "sdk/core/tTime.h"
+#include "sdk/core/tWatch.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ struct sSocketState {
   size_t next;
   size_t end;
   std::atomic<size_t> held;     // end - next, for the wait, which takes no lock
+  tWatch watch;                 // the wait's look before it sleeps (reader only)
 };
 
 sSocketState* sState(void* ref) {
@@ -192,6 +194,8 @@ tErr sSocketStreamWrite(const uint8_t* data, uint32_t length, void* ref) {
 
 tErr sSocketStreamPut(const uint8_t* byte, void* ref) { return sSocketStreamWrite(byte, 1, ref); }
 
+uint8_t sReadable(void* ref) { return poll(static_cast<struct pollfd*>(ref), 1, 0) > 0; }
+
 tErr sSocketStreamWait(uint32_t timeoutMs, void* ref) {
   sSocketState* s = sState(ref);
   if (s == NULL) return tErrParam;
@@ -200,7 +204,15 @@ tErr sSocketStreamWait(uint32_t timeoutMs, void* ref) {
   if (!sIsConnected(s) || fd < 0) return tErrNone;  // the next get reports it
   uint64_t start = tTime_GetMonotonicMSTicks();
   struct pollfd p = {fd, POLLIN, 0};
-  int rc = poll(&p, 1, static_cast<int>(timeoutMs));
+  // A reply usually follows within microseconds while an exchange goes on:
+  // look before sleeping (see tWatch).
+  int rc = 1;
+  if (timeoutMs == 0) {
+    rc = poll(&p, 1, 0);
+  } else if (!tWatch_Look(&s->watch, sReadable, &p)) {
+    rc = poll(&p, 1, static_cast<int>(timeoutMs));
+    tWatch_Slept(&s->watch);
+  }
   if (rc == 0) return tErrTimeout;
   if (rc < 0) return errno == EINTR ? tErrTimeout : tErrNone;
   if ((p.revents & POLLIN) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0) {
@@ -247,6 +259,7 @@ tErr tStream_CreateSocket(uint32_t ipAddress, uint16_t port, tStream** out) {
   s->flags.store(0);
   s->next = s->end = 0;
   s->held.store(0);
+  tWatch_Init(&s->watch);
   s->check = tSOCKETSTREAMCHECK;
   pthread_mutex_init(&s->lock, NULL);
   tErr err;

@@ -17,7 +17,10 @@
 //          tErrIO for a socket failure; or the error of a failed reconnect
 //   wait:  tErrNone at once while received bytes wait to be taken;
 //          otherwise polls the connection; an orderly-closed one counts as
-//          idle, so a reader waiting on it sleeps rather than spins
+//          idle, so a reader waiting on it sleeps rather than spins. While
+//          an exchange goes on it first looks at the socket for a few tens
+//          of microseconds before it sleeps (tWatch.h); a quiet connection
+//          is never looked at, only polled
 //
 // The link's reader calls get and its writer calls write on the same stream,
 // and both may reconnect. Reconnects and every use of the descriptor are
