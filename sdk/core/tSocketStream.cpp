@@ -203,7 +203,9 @@ tErr sSocketStreamWait(uint32_t timeoutMs, void* ref) {
   int fd = s->socket.load();
   if (!sIsConnected(s) || fd < 0) return tErrNone;  // the next get reports it
   uint64_t start = tTime_GetMonotonicMSTicks();
-  struct pollfd p = {fd, POLLIN, 0};
+  // POLLRDHUP tells an orderly close apart from data without a peek at
+  // every wake-up; only then does a peek see whether bytes are left.
+  struct pollfd p = {fd, POLLIN | POLLRDHUP, 0};
   // A reply usually follows within microseconds while an exchange goes on:
   // look before sleeping (see tWatch).
   int rc = 1;
@@ -215,7 +217,7 @@ tErr sSocketStreamWait(uint32_t timeoutMs, void* ref) {
   }
   if (rc == 0) return tErrTimeout;
   if (rc < 0) return errno == EINTR ? tErrTimeout : tErrNone;
-  if ((p.revents & POLLIN) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0) {
+  if ((p.revents & POLLRDHUP) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0) {
     uint8_t b;
     ssize_t n = recv(fd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n == 0) {
