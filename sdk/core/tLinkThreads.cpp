@@ -16,6 +16,7 @@
 #include "sdk/core/tDebug.h"
 #include "sdk/core/tLinkRecord.h"
 #include "sdk/core/tTime.h"
+#include "sdk/core/tWatch.h"
 
 namespace {
 
@@ -148,6 +149,28 @@ tErr sReadByte(tLinkRecord* r, uint8_t* byte, bool* idle) {
   return tStream_Read(s, byte, 1);
 }
 
+struct sOutbound {
+  uint64_t fifo;
+  tPacket* packet;
+};
+
+uint8_t sTakeOutbound(void* ref) {
+  auto* o = static_cast<sOutbound*>(ref);
+  o->packet = tPacketFifo_Get(o->fifo);
+  return o->packet != nullptr;
+}
+
+// The next packet to write, or null after a second without one. While an
+// exchange goes on the next request follows a write within microseconds, so
+// the writer looks for it before it sleeps (see tWatch).
+tPacket* sNextOutbound(tLinkRecord* r, tWatch* watch) {
+  sOutbound o = {r->outbound, nullptr};
+  if (tWatch_Look(watch, sTakeOutbound, &o)) return o.packet;
+  tPacket* p = tPacketFifo_Await(r->outbound, 1000);
+  tWatch_Slept(watch);
+  return p;
+}
+
 void sWrite(tLinkRecord* r, const uint8_t* bytes, size_t length, bool pooled) {
   const tErr e = tStream_Write(r->stream, bytes, static_cast<uint32_t>(length));
   if (e != tErrNone) {
@@ -204,8 +227,10 @@ void* sOutPipeProcess(void* argument) {
   auto* r = static_cast<tLinkRecord*>(argument);
   r->writerUp = true;
   uint8_t buffer[sPoolBytes];
+  tWatch watch;
+  tWatch_Init(&watch);
   while (r->running) {
-    tPacket* p = tPacketFifo_Await(r->outbound, 1000);
+    tPacket* p = sNextOutbound(r, &watch);
     if (p == nullptr) continue;
     sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
     size_t used = 0;

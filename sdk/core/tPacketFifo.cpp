@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -79,7 +80,10 @@ tPacket* _stealPacketFromFifo(packetFifo& f, std::deque<SerialPacket>::iterator 
 // microseconds, and waking a sleeping thread costs as much again (far more
 // on a virtual machine whose idle processor must be woken first). Only
 // filtered waits do this, so an idle link (its writer waits unfiltered)
-// never spins, and the watch is bounded.
+// never spins, and the watch is bounded. The watch gives the processor
+// away at each look: the thread that produces the reply (the link's writer,
+// then its reader) may be queued on this very processor, and a watch that
+// kept it would only delay the reply it waits for.
 constexpr auto sSpin = std::chrono::microseconds(50);
 
 template <class Pred>
@@ -91,6 +95,7 @@ bool sWait(packetFifo& f, std::unique_lock<std::mutex>& lock, uint32_t timeoutMs
     const int64_t seen = f.nextId;
     lock.unlock();
     while (f.nextId == seen && f.alive && std::chrono::steady_clock::now() < spinEnd) {
+      std::this_thread::yield();
     }
     lock.lock();
   }

@@ -15,10 +15,16 @@
 #include <new>
 
 #include "sdk/core/tTime.h"
+#include "sdk/core/tWatch.h"
 
 namespace {
 
 const uint32_t sConnected = 0x1;
+
+// Bytes taken from the socket in one receive call. A module's reply is a few
+// packets of at most 30 bytes, a pooled batch at most 4096: one call
+// usually takes all that is there, instead of one call per byte.
+const size_t sInputSize = 4096;
 
 struct sSocketState {
   uint16_t port;
@@ -26,7 +32,16 @@ struct sSocketState {
   std::atomic<int> socket;      // -1 until the first connect; then one number for life
   std::atomic<uint32_t> flags;  // sConnected
   uint16_t check;
-  pthread_mutex_t lock;         // descriptor use and reconnects
+  pthread_mutex_t lock;         // descriptor use, reconnects and the input bytes
+  // Bytes received but not yet handed out: input[next, end). They came
+  // before anything the socket holds now, so they go out first, also after
+  // the writer has replaced a dropped connection (but not once the stream
+  // is disconnected for good).
+  uint8_t input[sInputSize];
+  size_t next;
+  size_t end;
+  std::atomic<size_t> held;     // end - next, for the wait, which takes no lock
+  tWatch watch;                 // the wait's look before it sleeps (reader only)
 };
 
 sSocketState* sState(void* ref) {
@@ -109,9 +124,22 @@ class sLocked {
   sSocketState* s_;
 };
 
-// One non-blocking read of a byte. Lock held.
-ssize_t sReadByte(sSocketState* s, uint8_t* byte) {
-  return recv(s->socket.load(), byte, 1, MSG_DONTWAIT);
+// Hands out the next received byte, if any. Lock held.
+bool sTakeInput(sSocketState* s, uint8_t* byte) {
+  if (s->next == s->end) return false;
+  *byte = s->input[s->next++];
+  s->held.store(s->end - s->next);
+  return true;
+}
+
+// One non-blocking receive of whatever is there, up to the input size, into
+// the empty input buffer. Lock held.
+ssize_t sReceive(sSocketState* s) {
+  ssize_t n = recv(s->socket.load(), s->input, sInputSize, MSG_DONTWAIT);
+  s->next = 0;
+  s->end = n > 0 ? static_cast<size_t>(n) : 0;
+  s->held.store(s->end);
+  return n;
 }
 
 tErr sSocketStreamGet(uint8_t* byte, void* ref) {
@@ -119,16 +147,18 @@ tErr sSocketStreamGet(uint8_t* byte, void* ref) {
   if (s == NULL || byte == NULL) return tErrParam;
   sLocked locked(s);
   if (!sIsConnected(s)) return tErrConnection;
-  ssize_t n = sReadByte(s, byte);
+  if (sTakeInput(s, byte)) return tErrNone;
+  ssize_t n = sReceive(s);
   if (n < 0 && sDropped(errno)) {
     s->flags.fetch_and(~sConnected);
     tErr err = sSocketStreamReset(s);
     if (err != tErrNone) return err;
-    n = sReadByte(s, byte);
+    n = sReceive(s);
     if (n < 0 && sDropped(errno)) return tErrNotReady;
   }
   if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? tErrNotReady : tErrConnection;
   if (n == 0) return tErrNotReady;  // closed in order: looks idle until a write reconnects
+  sTakeInput(s, byte);
   return tErrNone;
 }
 
@@ -164,17 +194,30 @@ tErr sSocketStreamWrite(const uint8_t* data, uint32_t length, void* ref) {
 
 tErr sSocketStreamPut(const uint8_t* byte, void* ref) { return sSocketStreamWrite(byte, 1, ref); }
 
+uint8_t sReadable(void* ref) { return poll(static_cast<struct pollfd*>(ref), 1, 0) > 0; }
+
 tErr sSocketStreamWait(uint32_t timeoutMs, void* ref) {
   sSocketState* s = sState(ref);
   if (s == NULL) return tErrParam;
+  if (s->held.load() > 0) return tErrNone;  // received bytes wait to be taken
   int fd = s->socket.load();
   if (!sIsConnected(s) || fd < 0) return tErrNone;  // the next get reports it
   uint64_t start = tTime_GetMonotonicMSTicks();
-  struct pollfd p = {fd, POLLIN, 0};
-  int rc = poll(&p, 1, static_cast<int>(timeoutMs));
+  // POLLRDHUP tells an orderly close apart from data without a peek at
+  // every wake-up; only then does a peek see whether bytes are left.
+  struct pollfd p = {fd, POLLIN | POLLRDHUP, 0};
+  // A reply usually follows within microseconds while an exchange goes on:
+  // look before sleeping (see tWatch).
+  int rc = 1;
+  if (timeoutMs == 0) {
+    rc = poll(&p, 1, 0);
+  } else if (!tWatch_Look(&s->watch, sReadable, &p)) {
+    rc = poll(&p, 1, static_cast<int>(timeoutMs));
+    tWatch_Slept(&s->watch);
+  }
   if (rc == 0) return tErrTimeout;
   if (rc < 0) return errno == EINTR ? tErrTimeout : tErrNone;
-  if ((p.revents & POLLIN) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0) {
+  if ((p.revents & POLLRDHUP) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0) {
     uint8_t b;
     ssize_t n = recv(fd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n == 0) {
@@ -216,6 +259,9 @@ tErr tStream_CreateSocket(uint32_t ipAddress, uint16_t port, tStream** out) {
   s->address.sin_addr.s_addr = ipAddress;
   s->socket.store(-1);
   s->flags.store(0);
+  s->next = s->end = 0;
+  s->held.store(0);
+  tWatch_Init(&s->watch);
   s->check = tSOCKETSTREAMCHECK;
   pthread_mutex_init(&s->lock, NULL);
   tErr err;

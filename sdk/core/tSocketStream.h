@@ -8,13 +8,19 @@
 // address and port); when that fails the stream stays disconnected and every
 // later get and write reports tErrConnection until the stream is made anew.
 //   get:   tErrNone, tErrNotReady, tErrConnection (disconnected or a socket
-//          failure), or the error of a failed reconnect (one receive call
-//          takes the byte, so there is no separate read to fail)
+//          failure), or the error of a failed reconnect. Get receives all
+//          the socket holds (up to 4096 bytes) in one call and hands the
+//          bytes out one per get, in order; bytes received before the peer
+//          reset the connection still come out before the reset is noticed
 //   write: tErrNone when every byte is sent; tErrBusy when 10 tries in a row
 //          made no progress (60 ms apart); tErrConnection when disconnected;
 //          tErrIO for a socket failure; or the error of a failed reconnect
-//   wait:  polls the connection; an orderly-closed one counts as idle, so a
-//          reader waiting on it sleeps rather than spins
+//   wait:  tErrNone at once while received bytes wait to be taken;
+//          otherwise polls the connection; an orderly-closed one counts as
+//          idle, so a reader waiting on it sleeps rather than spins. While
+//          an exchange goes on it first looks at the socket for a few tens
+//          of microseconds before it sleeps (tWatch.h); a quiet connection
+//          is never looked at, only polled
 //
 // The link's reader calls get and its writer calls write on the same stream,
 // and both may reconnect. Reconnects and every use of the descriptor are

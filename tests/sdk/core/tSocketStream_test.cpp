@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -201,6 +202,124 @@ TEST(SocketStream, AnOrderlyClosedPeerLooksIdleAndTheWaitSleeps) {
   EXPECT_LT(rounds, 20);
   close(peer);
   tStream_Destroy(&s);
+}
+
+// Reads n bytes in reads of the given sizes (in turn), waiting on the stream
+// whenever it has nothing; stops at the first failure or after the bound.
+tErr ReadInPieces(tStream* s, std::vector<uint8_t>* out, size_t n, const std::vector<uint32_t>& sizes) {
+  const uint64_t end = tTime_GetMonotonicMSTicks() + 5000;
+  size_t turn = 0;
+  while (out->size() < n) {
+    const uint32_t size = static_cast<uint32_t>(std::min<size_t>(sizes[turn % sizes.size()], n - out->size()));
+    std::vector<uint8_t> piece(size);
+    const tErr err = tStream_Read(s, piece.data(), size);
+    if (err == tErrNotReady) {
+      if (tTime_GetMonotonicMSTicks() > end) return tErrTimeout;
+      tStream_Wait(s, 50);
+      continue;
+    }
+    if (err != tErrNone) return err;
+    out->insert(out->end(), piece.begin(), piece.end());
+    turn++;
+  }
+  return tErrNone;
+}
+
+// A stream connected to a peer socket of the test.
+class SocketStreamPeer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+    peer = listener.Accept();
+    ASSERT_GE(peer, 0);
+  }
+  void TearDown() override {
+    if (peer >= 0) close(peer);
+    tStream_Destroy(&s);
+  }
+  // The peer sends text; the stream's first byte is read, so the stream has
+  // taken in the rest without handing it out yet.
+  void SendAndReadTheFirstByte(const std::string& text) {
+    ASSERT_EQ(send(peer, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(ReadInPieces(s, &got, 1, {1}), tErrNone);
+    ASSERT_EQ(got[0], static_cast<uint8_t>(text[0]));
+  }
+  std::string Got() const { return std::string(got.begin(), got.end()); }
+
+  Listener listener;
+  tStream* s = nullptr;
+  int peer = -1;
+  std::vector<uint8_t> got;
+};
+
+// More than one receive's worth of bytes, sent in uneven pieces, comes out
+// whole and in order whatever the size of the reads.
+TEST_F(SocketStreamPeer, BytesComeOutInOrderAcrossReceivesAndReads) {
+  std::vector<uint8_t> sent(10000);
+  for (size_t i = 0; i < sent.size(); i++) sent[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  std::thread sender([&] {
+    const size_t pieces[] = {1, 9, 4096, 3000, 30, 2864};
+    size_t at = 0;
+    for (size_t n : pieces) {
+      EXPECT_EQ(send(peer, sent.data() + at, n, 0), static_cast<ssize_t>(n));
+      at += n;
+      tTime_MSSleep(5);
+    }
+  });
+  const tErr err = ReadInPieces(s, &got, sent.size(), {1, 7, 600, 1, 4097, 2});
+  sender.join();
+  EXPECT_EQ(err, tErrNone);
+  EXPECT_TRUE(got == sent);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);  // nothing more, and nothing twice
+}
+
+// Bytes the stream has already taken in count as there: the wait says so at
+// once, although the socket itself has nothing left.
+TEST_F(SocketStreamPeer, WaitReportsBytesTakenInButNotYetHandedOut) {
+  SendAndReadTheFirstByte("xyz");
+  EXPECT_EQ(tStream_Wait(s, 5000), tErrNone);
+  ASSERT_EQ(ReadInPieces(s, &got, 3, {2}), tErrNone);
+  EXPECT_EQ(Got(), "xyz");
+  EXPECT_EQ(tStream_Wait(s, 30), tErrTimeout);  // now the stream is empty again
+}
+
+// The peer sends, then resets the connection while most of its bytes are
+// still inside the stream: they come out in order first, and only the get
+// after them notices the reset and reconnects.
+TEST_F(SocketStreamPeer, BytesTakenInBeforeAPeerResetStillComeOut) {
+  SendAndReadTheFirstByte("abcdef");
+  ResetConnection(peer);
+  peer = -1;
+  tTime_MSSleep(50);  // let the reset arrive
+  ASSERT_EQ(ReadInPieces(s, &got, 6, {5}), tErrNone);
+  EXPECT_EQ(Got(), "abcdef");
+
+  uint8_t b;
+  std::atomic<tErr> result{tErrUnknown};
+  std::thread reader([&] { result = tStream_Read(s, &b, 1); });
+  peer = listener.Accept();
+  reader.join();
+  ASSERT_GE(peer, 0);
+  EXPECT_EQ(result.load(), tErrNotReady);
+  ASSERT_EQ(send(peer, "g", 1, 0), 1);
+  got.clear();
+  ASSERT_EQ(ReadInPieces(s, &got, 1, {1}), tErrNone);
+  EXPECT_EQ(Got(), "g");
+}
+
+// Once a reconnect has failed the stream is disconnected for good: bytes it
+// still held from the lost connection are not handed out.
+TEST_F(SocketStreamPeer, ADisconnectedStreamHandsOutNothingItHeld) {
+  SendAndReadTheFirstByte("ab");
+  listener.Close();
+  ResetConnection(peer);
+  peer = -1;
+  tTime_MSSleep(50);
+  const uint8_t data[2] = {1, 2};
+  EXPECT_EQ(tStream_Write(s, data, 2), tErrConnection);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrConnection);
 }
 
 // The link's reader and writer use one stream at once while the peer keeps
