@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <memory>
@@ -23,6 +24,13 @@ using Owned = std::unique_ptr<tPacket, tPacketDeleter>;
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Processor time this process has used so far, in seconds.
+double CpuSeconds() {
+  struct rusage r;
+  getrusage(RUSAGE_SELF, &r);
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
@@ -127,6 +135,12 @@ TEST_F(LinkEngine, ResetOfASerialLinkCannotMakeAStreamAndLeavesStatus6) {
   EXPECT_GT(took, 1.9);
   EXPECT_LT(took, 6.0);
   EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_IO_ERROR);
+
+  // Without a stream and FIFOs the threads idle instead of spinning: a
+  // spinning thread would take most of a core in this second.
+  const double cpu0 = CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(CpuSeconds() - cpu0, 0.3);
 
   // Await first on the failed link gives up at once.
   t0 = Clock::now();
