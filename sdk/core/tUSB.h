@@ -14,7 +14,8 @@
 //
 // Concurrency: the context is guarded by one process-wide mutex (creation
 // and destruction only). A device record has no lock: the link's reader calls
-// only get and its writer only write.
+// only get and its writer only write, and the two fields both touch (the
+// state and the error count) are read and written atomically.
 #pragma once
 
 #include <stddef.h>
