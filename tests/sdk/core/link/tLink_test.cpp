@@ -9,7 +9,9 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -93,6 +95,59 @@ TEST_F(LinkEngine, LinksToOneModuleAreSharedAndCounted) {
   int again = id;
   EXPECT_EQ(tLink_Destroy(&again), tErrParam);
   EXPECT_EQ(again, 0);
+}
+
+// A user filter that keeps the reader inside it, holding the link's filter
+// mutex, until the test opens the gate.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool open = false;
+};
+
+uint8_t HoldTheReader(const tPacket*, const void* ref) {
+  auto* gate = const_cast<Gate*>(static_cast<const Gate*>(ref));
+  std::unique_lock<std::mutex> lock(gate->mutex);
+  gate->entered = true;
+  gate->changed.notify_all();
+  gate->changed.wait(lock, [gate] { return gate->open; });
+  return 0;
+}
+
+TEST_F(LinkEngine, ALinkWhoseLastUseIsGoingIsNotSharedAgain) {
+  Start("serial=40F5849A,tcp");
+  const uint16_t port = sim.TcpPort(0x40F5849A);
+  int id = tLink_CreateTCPIP(0x40F5849A, kLoopback, port);
+  ASSERT_NE(id, 0);
+  Gate gate;
+  ASSERT_EQ(tLink_InstallUserPacketFilter(id, HoldTheReader, &gate), tErrNone);
+  const uint8_t request[3] = {cmdSYSTEM, 9 | UEI_OPT_GET, UEI_IDX_REQUEST};
+  Owned p(tPacket_CreateWithData(2, 3, request));
+  ASSERT_EQ(tLink_PutPacket(id, p.get()), tErrNone);
+  {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    ASSERT_TRUE(gate.changed.wait_for(lock, std::chrono::seconds(5), [&] { return gate.entered; }));
+  }
+  // The last destroy waits for the filter it removes; a creation for the
+  // same module meanwhile must make a link of its own.
+  std::thread destroyer([id] {
+    int last = id;
+    tLink_Destroy(&last);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int again = tLink_CreateTCPIP(0x40F5849A, kLoopback, port);
+  {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    gate.open = true;
+  }
+  gate.changed.notify_all();
+  destroyer.join();
+  ASSERT_NE(again, 0);
+  EXPECT_NE(again, id);
+  EXPECT_EQ(tLink_GetStatus(again), tLINK_STATUS_RUNNING);
+  EXPECT_EQ(GetSystem32(again, 9), 0x40F5849Au);
+  tLink_Destroy(&again);
 }
 
 TEST_F(LinkEngine, ATcpLinkToNobodyFails) {
