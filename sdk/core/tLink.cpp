@@ -232,7 +232,8 @@ int tLink_Init(int id, tStream* stream) {
   r->assembly = tPacket_Create();
   r->packetLog.store(nullptr);
   r->packetLogSize = 0;
-  r->logMutex = nullptr;
+  // The log mutex is made with the first log and lives as long as the record
+  // (a reset keeps it; see sDropPacketLog). A new record has none.
   r->pooled = false;
   r->userFilter = nullptr;
   r->userFilterRef = nullptr;
@@ -450,7 +451,7 @@ tErr tLink_Reset(int id) {
     sClearUserFilter(r);
     tPacket_Destroy(&r->assembly);
     tMutex_Destroy(&r->userFilterMutex);
-    sFreePacketLog(r);
+    sDropPacketLog(r);
     tLink_Init(id, stream);
   }
   // Without a stream the link runs all the same: the reader reports status

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -221,6 +222,34 @@ TEST_F(LinkEngine, ResetOfATcpLinkReconnects) {
   // old one: the leak checker of the test build sees the rest).
   uint8_t kind, length = 64, buffer[64];
   EXPECT_EQ(tLink_PacketDebug_Read(id, &kind, &length, buffer), tErrNotReady);
+  tLink_Destroy(&id);
+}
+
+TEST_F(LinkEngine, AResetWhileTheLogIsReadAndWrittenIsSafe) {
+  Start("serial=40F5849A,tcp");
+  int id = tLink_CreateTCPIP(0x40F5849A, kLoopback, sim.TcpPort(0x40F5849A));
+  ASSERT_NE(id, 0);
+  // A logger drains the log on its own thread, and writes into it, while
+  // the link is reset (and its log switched on again after each reset).
+  std::atomic<bool> done{false};
+  auto drain = [&] {
+    const uint8_t text[] = "START";
+    while (!done) {
+      tLink_PacketDebug_Write(id, 3, sizeof text, text);
+      uint8_t kind, length = 64, buffer[64];
+      tLink_PacketDebug_Read(id, &kind, &length, buffer);
+    }
+  };
+  std::thread logger(drain), writer(drain);
+  for (int i = 0; i < 20; i++) {
+    ASSERT_EQ(tLink_PacketDebug_Enable(id), tErrNone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(tLink_Reset(id), tErrNone);
+  }
+  done = true;
+  logger.join();
+  writer.join();
+  EXPECT_EQ(GetSystem32(id, 9), 0x40F5849Au);
   tLink_Destroy(&id);
 }
 
