@@ -134,7 +134,8 @@ tErr qnusb_write_to_kernel_device(qnusb_device* record, const uint8_t* data, uin
 tErr qnusb_get_from_kernel_device(qnusb_device* record, uint8_t* byte);
 tErr qnusb_close_quillnode_kernel_device(qnusb_device* record);
 // Waits up to timeoutMs for a byte on the kernel-driver node: tErrNone when a
-// read is worth trying, tErrTimeout when nothing came.
+// read is worth trying, tErrTimeout when nothing came (a node that hung up
+// sleeps out the whole time, since its reads give nothing).
 tErr qnusb_wait_kernel_device(qnusb_device* record, uint32_t timeoutMs);
 
 // ---------------------------------------------------------------------------
