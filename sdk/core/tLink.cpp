@@ -97,8 +97,7 @@ sEntry* sLookupEntryByID(int id) {
   return sLookupEntryByIDLocked(id);
 }
 
-sEntry* sExtractEntry(int id) {
-  sTableLock lock;
+sEntry* sExtractEntryLocked(int id) {
   for (sEntry** at = &_links.head; *at != nullptr; at = &(*at)->next) {
     if ((*at)->id == id) {
       sEntry* e = *at;
@@ -108,6 +107,19 @@ sEntry* sExtractEntry(int id) {
     }
   }
   return nullptr;
+}
+
+// Drops one use of the entry with this id; the last use takes the entry out
+// of the table in the same step, so that no creation shares a link that is
+// being torn down. Null for an unknown id; *last tells whether it went.
+sEntry* sDropUse(int id, bool* last) {
+  sTableLock lock;
+  sEntry* e = sLookupEntryByIDLocked(id);
+  if (e == nullptr) return nullptr;
+  e->useCount = static_cast<int16_t>(e->useCount - 1);
+  *last = e->useCount <= 0;
+  if (*last) sExtractEntryLocked(id);
+  return e;
 }
 
 // Adds delta to the use count and returns the new count.
@@ -169,6 +181,15 @@ tErr sMakeStream(const sEntry* e, tStream** out) {
   }
 }
 
+// Removes the user filter under its mutex (it may be running right now).
+void sClearUserFilter(tLinkRecord* r) {
+  if (r->userFilterMutex == nullptr) return;
+  tMutex_Lock(r->userFilterMutex);
+  r->userFilter = nullptr;
+  r->userFilterRef = nullptr;
+  tMutex_Unlock(r->userFilterMutex);
+}
+
 // Creation's common end: add the first use, start, and on any failure tear
 // the half-made link down again.
 int sFinishCreate(int id, bool ok, bool sync) {
@@ -211,7 +232,8 @@ int tLink_Init(int id, tStream* stream) {
   r->assembly = tPacket_Create();
   r->packetLog.store(nullptr);
   r->packetLogSize = 0;
-  r->logMutex = nullptr;
+  // The log mutex is made with the first log and lives as long as the record
+  // (a reset keeps it; see sDropPacketLog). A new record has none.
   r->pooled = false;
   r->userFilter = nullptr;
   r->userFilterRef = nullptr;
@@ -376,18 +398,14 @@ int tLink_GetStatus(int id) {
 
 tErr tLink_Destroy(int* id) {
   if (id == nullptr) return tErrParam;
-  sEntry* e = sLookupEntryByID(*id);
-  if (e == nullptr) {
+  bool last = false;
+  sEntry* e = sDropUse(*id, &last);
+  if (e == nullptr || !last) {
     *id = 0;
-    return tErrParam;
-  }
-  if (sChangeUseCount(e, -1) > 0) {
-    *id = 0;
-    return tErrNone;
+    return e == nullptr ? tErrParam : tErrNone;
   }
   tLinkRecord* r = e->link;
-  if (r != nullptr && r->userFilterMutex != nullptr) tLink_InstallUserPacketFilter(*id, nullptr, nullptr);
-  sExtractEntry(e->id);
+  if (r != nullptr) sClearUserFilter(r);
   tErr result = tErrUnknown;
   if (r != nullptr) tLink_Stop(r);
   if (e->server != nullptr && e->serverDestroy != nullptr) e->serverDestroy(&e->server);
@@ -430,15 +448,10 @@ tErr tLink_Reset(int id) {
   tDebug_Print(tDEBUG_LINK, "tLink_Reset(%d): stream %d\n", id, made);
   if (made == tErrNone) {
     // What the fresh initialisation replaces is freed, not leaked.
-    if (r->userFilterMutex != nullptr) {
-      tMutex_Lock(r->userFilterMutex);
-      r->userFilter = nullptr;
-      r->userFilterRef = nullptr;
-      tMutex_Unlock(r->userFilterMutex);
-    }
+    sClearUserFilter(r);
     tPacket_Destroy(&r->assembly);
     tMutex_Destroy(&r->userFilterMutex);
-    sFreePacketLog(r);
+    sDropPacketLog(r);
     tLink_Init(id, stream);
   }
   // Without a stream the link runs all the same: the reader reports status

@@ -9,22 +9,39 @@ namespace {
 constexpr int sMaxLogSize = 0x4000000;      // 64 MiB
 constexpr uint32_t sDefaultLogSize = 0x10000;  // 64 KiB
 
+// Runs op on the link's log under the log mutex. tErrNotReady when the link
+// has no log, also when a reset takes it away on the way in: the pointer is
+// read again under the mutex, which a reset holds while it takes the log.
+template <class Op>
+tErr sWithLog(tLinkRecord* r, Op op) {
+  if (r->packetLog.load() == nullptr) return tErrNotReady;
+  tMutex_Lock(r->logMutex);
+  tPacketLog* log = r->packetLog.load();
+  const tErr e = log != nullptr ? op(log) : tErrNotReady;
+  tMutex_Unlock(r->logMutex);
+  return e;
+}
+
 }  // namespace
 
 void sLogPacket(tLinkRecord* r, uint8_t kind, const tPacket* packet) {
-  tPacketLog* log = r->packetLog.load();
-  if (log == nullptr) return;
+  if (r->packetLog.load() == nullptr) return;
   uint8_t bytes[tPACKET_MAX_BYTES];
   size_t length = 0;
   if (tPacket_GetBytes(packet, bytes, sizeof bytes, &length) != tErrNone) return;
-  tMutex_Lock(r->logMutex);
-  tPacketLog_Put(log, kind, static_cast<uint8_t>(length), bytes);
-  tMutex_Unlock(r->logMutex);
+  sWithLog(r, [&](tPacketLog* log) { return tPacketLog_Put(log, kind, static_cast<uint8_t>(length), bytes); });
+}
+
+void sDropPacketLog(tLinkRecord* r) {
+  tMutex* mutex = r->logMutex;
+  if (mutex != nullptr) tMutex_Lock(mutex);
+  tPacketLog* log = r->packetLog.exchange(nullptr);
+  if (mutex != nullptr) tMutex_Unlock(mutex);
+  tPacketLog_Destroy(&log);
 }
 
 void sFreePacketLog(tLinkRecord* r) {
-  tPacketLog* log = r->packetLog.exchange(nullptr);
-  tPacketLog_Destroy(&log);
+  sDropPacketLog(r);
   if (r->logMutex != nullptr) tMutex_Destroy(&r->logMutex);
 }
 
@@ -52,41 +69,29 @@ tErr tLink_PacketDebug_Enable(int id) {
     }
     r->packetLog = log;  // published once the mutex exists
   }
-  tMutex_Lock(r->logMutex);
-  log->enabled = true;
-  tMutex_Unlock(r->logMutex);
-  return tErrNone;
+  return sWithLog(r, [](tPacketLog* on) {
+    on->enabled = true;
+    return tErrNone;
+  });
 }
 
 tErr tLink_PacketDebug_Disable(int id) {
   tLinkRecord* r = tLink_GetRecord(id);
   if (r == nullptr) return tErrParam;
-  tPacketLog* log = r->packetLog.load();
-  if (log == nullptr) return tErrNotReady;
-  tMutex_Lock(r->logMutex);
-  log->enabled = false;
-  tMutex_Unlock(r->logMutex);
-  return tErrNone;
+  return sWithLog(r, [](tPacketLog* log) {
+    log->enabled = false;
+    return tErrNone;
+  });
 }
 
 tErr tLink_PacketDebug_Read(int id, uint8_t* kind, uint8_t* length, uint8_t* buffer) {
   tLinkRecord* r = tLink_GetRecord(id);
   if (r == nullptr) return tErrParam;
-  tPacketLog* log = r->packetLog.load();
-  if (log == nullptr) return tErrNotReady;
-  tMutex_Lock(r->logMutex);
-  const tErr e = tPacketLog_Get(log, kind, length, buffer);
-  tMutex_Unlock(r->logMutex);
-  return e;
+  return sWithLog(r, [&](tPacketLog* log) { return tPacketLog_Get(log, kind, length, buffer); });
 }
 
 tErr tLink_PacketDebug_Write(int id, uint8_t kind, uint8_t length, const uint8_t* bytes) {
   tLinkRecord* r = tLink_GetRecord(id);
   if (r == nullptr) return tErrParam;
-  tPacketLog* log = r->packetLog.load();
-  if (log == nullptr) return tErrNotReady;
-  tMutex_Lock(r->logMutex);
-  const tErr e = tPacketLog_Put(log, kind, length, bytes);
-  tMutex_Unlock(r->logMutex);
-  return e;
+  return sWithLog(r, [&](tPacketLog* log) { return tPacketLog_Put(log, kind, length, bytes); });
 }

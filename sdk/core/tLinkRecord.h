@@ -61,5 +61,8 @@ void* sOutPipeProcess(void* record);
 
 // Records a packet's serialised form in the link's log when the log is on.
 void sLogPacket(tLinkRecord* link, uint8_t kind, const tPacket* packet);
-// Frees the log and its mutex (reset and destroy).
+// Takes the log away and frees it, keeping the log mutex (reset): a logger
+// on its way into the log then finds the mutex, and after it no log.
+void sDropPacketLog(tLinkRecord* link);
+// Frees the log and its mutex (destroy).
 void sFreePacketLog(tLinkRecord* link);

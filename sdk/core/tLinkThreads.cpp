@@ -231,7 +231,12 @@ void* sOutPipeProcess(void* argument) {
   tWatch_Init(&watch);
   while (r->running) {
     tPacket* p = sNextOutbound(r, &watch);
-    if (p == nullptr) continue;
+    if (p == nullptr) {
+      // A reset that could make no stream leaves the link without FIFOs,
+      // and a wait on no FIFO returns at once: pace the loop instead.
+      if (r->outbound == 0) tTime_MSSleep(sSliceMs);
+      continue;
+    }
     sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
     size_t used = 0;
     if (r->pooled) {

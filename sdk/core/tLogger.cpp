@@ -68,10 +68,11 @@ tErr tLogger_Enable(tLogger* logger) {
 
 tErr tLogger_Disable(tLogger* logger) {
   if (!tVALIDLOGGER(logger)) return tErrParam;
-  if (!logger->enabled || logger->thread == nullptr) return tErrNone;
-  if (logger->haveThreadId && pthread_equal(pthread_self(), logger->threadId)) {
-    return tErrNone;  // from inside the record writer: it cannot wait for itself
-  }
+  if (!logger->enabled) return tErrNone;
+  // From inside the record writer: it cannot wait for itself. (Asked first:
+  // the thread handle may not be stored yet when the writer runs.)
+  if (logger->haveThreadId && pthread_equal(pthread_self(), logger->threadId)) return tErrNone;
+  if (logger->thread == nullptr) return tErrNone;
   logger->enabled = false;
   const int joined = tThread_Destroy(&logger->thread);
   logger->haveThreadId = false;

@@ -14,7 +14,8 @@
 //
 // Concurrency: the context is guarded by one process-wide mutex (creation
 // and destruction only). A device record has no lock: the link's reader calls
-// only get and its writer only write.
+// only get and its writer only write, and the two fields both touch (the
+// state and the error count) are read and written atomically.
 #pragma once
 
 #include <stddef.h>
@@ -133,7 +134,8 @@ tErr qnusb_write_to_kernel_device(qnusb_device* record, const uint8_t* data, uin
 tErr qnusb_get_from_kernel_device(qnusb_device* record, uint8_t* byte);
 tErr qnusb_close_quillnode_kernel_device(qnusb_device* record);
 // Waits up to timeoutMs for a byte on the kernel-driver node: tErrNone when a
-// read is worth trying, tErrTimeout when nothing came.
+// read is worth trying, tErrTimeout when nothing came (a node that hung up
+// sleeps out the whole time, since its reads give nothing).
 tErr qnusb_wait_kernel_device(qnusb_device* record, uint32_t timeoutMs);
 
 // ---------------------------------------------------------------------------

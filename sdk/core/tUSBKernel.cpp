@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "sdk/core/tDebug.h"
+#include "sdk/core/tTime.h"
 #include "sdk/core/tUSB.h"
 
 namespace {
@@ -59,10 +60,19 @@ tErr qnusb_get_from_kernel_device(qnusb_device* r, uint8_t* byte) {
 
 tErr qnusb_wait_kernel_device(qnusb_device* r, uint32_t timeoutMs) {
   if (r == nullptr || r->mode != QNUSB_MODE_KERNEL || r->descriptor < 0) return tErrMode;
+  const uint64_t start = tTime_GetMonotonicMSTicks();
   struct pollfd p = {r->descriptor, POLLIN, 0};
   const int n = poll(&p, 1, static_cast<int>(timeoutMs));
   if (n < 0) return errno == EINTR ? tErrTimeout : tErrIO;
-  return n == 0 ? tErrTimeout : tErrNone;
+  if (n == 0) return tErrTimeout;
+  if ((p.revents & (POLLHUP | POLLERR)) != 0) {
+    // A node that hung up (its module gone) polls ready for ever while every
+    // read gives nothing: idle out the wait so a reader does not spin on it.
+    const uint64_t spent = tTime_GetMonotonicMSTicks() - start;
+    if (spent < timeoutMs) tTime_MSSleep(static_cast<uint32_t>(timeoutMs - spent));
+    return tErrTimeout;
+  }
+  return tErrNone;
 }
 
 tErr qnusb_close_quillnode_kernel_device(qnusb_device* r) {

@@ -10,22 +10,28 @@
 
 namespace {
 
+// The link's reader (get) and writer (write) share the state and the error
+// count of one record, so those two fields are read and written atomically.
+int sState(const qnusb_device* r) { return __atomic_load_n(&r->state, __ATOMIC_RELAXED); }
+
 // Every libusb-path read and write ends here. Up to four tErrIO in a row are
 // forgiven (a write then reports success, a read "no byte yet"); the fifth
 // marks the device failed.
 tErr _handleErrorTolerance(qnusb_device* r, tErr result, bool isRead) {
   if (result != tErrIO) {
-    r->errorCount = 0;
+    __atomic_store_n(&r->errorCount, 0, __ATOMIC_RELAXED);
     return result;
   }
-  const uint8_t before = r->errorCount;
-  if (r->errorCount < 255) r->errorCount++;
+  uint8_t before = __atomic_load_n(&r->errorCount, __ATOMIC_RELAXED);
+  while (before < 255 && !__atomic_compare_exchange_n(&r->errorCount, &before, static_cast<uint8_t>(before + 1),
+                                                       false, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+  }
   if (before < QNUSB_FORGIVEN_IO_ERRORS) {
-    tDebug_Print(tDEBUG_USB, "qnusb %s: I/O error %u forgiven\n", r->serial, r->errorCount);
+    tDebug_Print(tDEBUG_USB, "qnusb %s: I/O error %u forgiven\n", r->serial, before + 1u);
     return isRead ? tErrNotReady : tErrNone;
   }
-  tDebug_Print(tDEBUG_USB, "qnusb %s: failed after %u I/O errors\n", r->serial, r->errorCount);
-  r->state = QNUSB_STATE_FAILED;
+  tDebug_Print(tDEBUG_USB, "qnusb %s: failed after %u I/O errors\n", r->serial, before + 1u);
+  __atomic_store_n(&r->state, QNUSB_STATE_FAILED, __ATOMIC_RELAXED);
   return tErrIO;
 }
 
@@ -98,7 +104,7 @@ tErr qnusb_open_quillnode_USBlib_device(qnusb_device* r, const char* serialText)
 tErr qnusb_write_to_USBlib_device(qnusb_device* r, const uint8_t* data, uint32_t length) {
   if (r == nullptr || data == nullptr) return tErrParam;
   if (r->mode != QNUSB_MODE_LIBUSB) return tErrMode;
-  switch (r->state) {
+  switch (sState(r)) {
     case QNUSB_STATE_CREATED:
     case QNUSB_STATE_OPENING: return tErrNotReady;
     case QNUSB_STATE_CLOSED: return tErrConnection;
@@ -137,7 +143,7 @@ tErr qnusb_get_from_USBlib_device(qnusb_device* r, uint8_t* byte) {
     r->available--;
     return tErrNone;
   }
-  switch (r->state) {
+  switch (sState(r)) {
     case QNUSB_STATE_CLOSED: return tErrConnection;
     case QNUSB_STATE_CREATED:
     case QNUSB_STATE_OPENING: return tErrNotReady;

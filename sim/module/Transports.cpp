@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "sdk/core/tCobs.h"
 #include "sdk/core/tCrc8.h"
 #include "sim/vusb/FdPump.h"
@@ -164,6 +166,8 @@ bool PtyTransport::Start(std::string* error) {
     return false;
   }
   fcntl(master_, F_SETFD, FD_CLOEXEC);
+  // Writes to the line never block for good (see Send).
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(slave_, F_SETFD, FD_CLOEXEC);
   struct termios t;
   tcgetattr(master_, &t);
@@ -198,7 +202,24 @@ void PtyTransport::Send(const std::vector<uint8_t>& packetBytes) {
   std::vector<uint8_t> line(COBS_ENCODED_MAX(body.size()) + 1);
   const size_t n = cobs_encode(body.data(), body.size(), line.data());
   line[n] = 0;
-  sWriteAll(master_, line.data(), n + 1);
+  // A host that reads slowly gets a moment to make room; what a host that
+  // does not read at all leaves no room for is lost, as a line's bytes are
+  // when nobody takes them. Once the transport stops nothing waits.
+  const uint8_t* at = line.data();
+  size_t left = n + 1;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (left > 0 && running_) {
+    const ssize_t w = write(master_, at, left);
+    if (w > 0) {
+      at += w;
+      left -= static_cast<size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if ((w < 0 && errno != EAGAIN) || std::chrono::steady_clock::now() >= giveUp) return;
+    struct pollfd p = {master_, POLLOUT, 0};
+    poll(&p, 1, 20);
+  }
 }
 
 void PtyTransport::Frame(const std::vector<uint8_t>& encoded) {

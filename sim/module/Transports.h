@@ -3,7 +3,8 @@
 //   TcpTransport  a TCP server, as an Ethernet module is (one endpoint per
 //                 accepted connection);
 //   PtyTransport  a pseudo-terminal carrying COBS frames with a CRC-8, as a
-//                 serial line is; the host opens the slave side;
+//                 serial line is; the host opens the slave side; what a host
+//                 that does not read leaves no room for is lost;
 //   UsbLink       the glue to a virtual USB device or a kernel-driver node
 //                 (see sim/vusb).
 #pragma once

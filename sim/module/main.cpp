@@ -91,6 +91,15 @@ int main(int argc, char** argv) {
   }
   if (specs.empty()) return sFail("no module given (see --help)");
 
+  // The stop signals stay blocked except inside sigsuspend below, so one
+  // that comes before the wait begins is not lost.
+  sigset_t stopSignals, waitMask;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = sOnSignal;
@@ -118,7 +127,7 @@ int main(int argc, char** argv) {
     }
   }
   report("ready");
-  while (!sStop) pause();
+  while (!sStop) sigsuspend(&waitMask);
   sim.Stop();
   return 0;
 }

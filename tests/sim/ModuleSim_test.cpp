@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <map>
 #include <sstream>
@@ -96,6 +97,9 @@ TEST(ModuleSim, LsusbSeesTheVirtualModule) {
                                "bInterfaceProtocol     16", "EP 1 IN", "EP 2 OUT", "iSerial                 3 40F5849A"}) {
     EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
   }
+  // SIGTERM stops it in good order (no kill needed), and the testbed goes.
+  EXPECT_EQ(sim.Stop(5), 0);
+  EXPECT_NE(access(o.env["UMOCKDEV_DIR"].c_str(), F_OK), 0);
 }
 
 TEST(ModuleSim, ASilentModuleNeverGivesAUsbLink) {

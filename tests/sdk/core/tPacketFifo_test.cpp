@@ -54,7 +54,7 @@ uint8_t AcceptAll(const tPacket*, const void*) { return 1; }
 TEST_F(FifoTest, GetOnAnEmptyFifoReturnsNullAtOnceAndAwaitAfterItsTimeout) {
   Clock::time_point t0 = Clock::now();
   EXPECT_EQ(tPacketFifo_Get(id), nullptr);
-  EXPECT_LT(SecondsSince(t0), 0.05);
+  EXPECT_LT(SecondsSince(t0), 0.5);  // no wait at all, with room for a busy machine
   t0 = Clock::now();
   EXPECT_EQ(tPacketFifo_Await(id, 100), nullptr);
   const double waited = SecondsSince(t0);

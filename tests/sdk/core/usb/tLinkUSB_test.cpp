@@ -1,6 +1,7 @@
 // Links over the virtual USB bus and the kernel-driver node, with the module
 // simulator in this process.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <memory>
@@ -103,6 +104,25 @@ TEST_F(UsbLinks, TheKernelNodeCarriesTheLinkWhenItExists) {
   EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_RUNNING);
   EXPECT_EQ(GetSerial(id), 0x40F5849Au);
   EXPECT_FALSE(sim.UsbDevice(0x40F5849A)->claimed());
+  tLink_Destroy(&id);
+}
+
+// Processor time this process has used so far, in seconds.
+double CpuSeconds() {
+  struct rusage r;
+  getrusage(RUSAGE_SELF, &r);
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(UsbLinks, AKernelNodeThatGoesAwayLeavesAnIdleReader) {
+  Start({"serial=40F5849A,kernel"});
+  int id = tLink_CreateUSB(0x40F5849A);
+  ASSERT_NE(id, 0);
+  sim.Stop();  // the node hangs up: it polls ready for ever and reads nothing
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const double cpu0 = CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(CpuSeconds() - cpu0, 0.3);  // a spinning reader takes most of a core
   tLink_Destroy(&id);
 }
 
