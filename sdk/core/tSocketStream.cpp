@@ -20,6 +20,8 @@
 namespace {
 
 const uint32_t sConnected = 0x1;
+// The wait's peek took a reset's error off the socket: the next get acts on it.
+const uint32_t sPeerDropped = 0x2;
 
 // Bytes taken from the socket in one receive call. A module's reply is a few
 // packets of at most 30 bytes, a pooled batch at most 4096: one call
@@ -30,7 +32,7 @@ struct sSocketState {
   uint16_t port;
   struct sockaddr_in address;
   std::atomic<int> socket;      // -1 until the first connect; then one number for life
-  std::atomic<uint32_t> flags;  // sConnected
+  std::atomic<uint32_t> flags;  // sConnected, sPeerDropped
   uint16_t check;
   pthread_mutex_t lock;         // descriptor use, reconnects and the input bytes
   // Bytes received but not yet handed out: input[next, end). They came
@@ -148,7 +150,9 @@ tErr sSocketStreamGet(uint8_t* byte, void* ref) {
   sLocked locked(s);
   if (!sIsConnected(s)) return tErrConnection;
   if (sTakeInput(s, byte)) return tErrNone;
-  ssize_t n = sReceive(s);
+  const bool dropped = (s->flags.fetch_and(~sPeerDropped) & sPeerDropped) != 0;
+  ssize_t n = dropped ? -1 : sReceive(s);
+  if (dropped) errno = ECONNRESET;
   if (n < 0 && sDropped(errno)) {
     s->flags.fetch_and(~sConnected);
     tErr err = sSocketStreamReset(s);
@@ -217,9 +221,16 @@ tErr sSocketStreamWait(uint32_t timeoutMs, void* ref) {
   }
   if (rc == 0) return tErrTimeout;
   if (rc < 0) return errno == EINTR ? tErrTimeout : tErrNone;
-  if ((p.revents & POLLRDHUP) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0) {
+  // A hang-up or an error with nothing to read would report "ready" forever
+  // (a peer that closed and then answered a write with a reset keeps its
+  // error flag while every read gives 0): look before saying so.
+  if ((p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0 && (p.revents & POLLNVAL) == 0) {
     uint8_t b;
     ssize_t n = recv(fd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && sDropped(errno)) {
+      s->flags.fetch_or(sPeerDropped);
+      return tErrNone;
+    }
     if (n == 0) {
       // Closed in order: nothing will come, so idle out the rest of the wait.
       uint64_t spent = tTime_GetMonotonicMSTicks() - start;

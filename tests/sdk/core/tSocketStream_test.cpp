@@ -204,6 +204,46 @@ TEST(SocketStream, AnOrderlyClosedPeerLooksIdleAndTheWaitSleeps) {
   tStream_Destroy(&s);
 }
 
+TEST(SocketStream, APeerThatClosedAndThenResetAWriteStillLooksIdle) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int peer = listener.Accept();
+  close(peer);  // the module goes away in order
+  tTime_MSSleep(30);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);
+  const uint8_t data[1] = {7};
+  tStream_Write(s, data, 1);  // answered with a reset by the closed peer
+  tTime_MSSleep(50);
+  int rounds = 0;
+  uint64_t end = tTime_GetMonotonicMSTicks() + 300;
+  while (tTime_GetMonotonicMSTicks() < end) {
+    tStream_Wait(s, 50);
+    tErr err = tStream_Read(s, &b, 1);
+    EXPECT_TRUE(err == tErrNotReady || err == tErrConnection) << err;
+    rounds++;
+  }
+  EXPECT_LT(rounds, 30);  // a spinning reader makes thousands
+  tStream_Destroy(&s);
+}
+
+TEST(SocketStream, AResetSeenByTheWaitIsActedOnByTheNextGet) {
+  Listener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  int first = listener.Accept();
+  ResetConnection(first);
+  tTime_MSSleep(50);
+  EXPECT_EQ(tStream_Wait(s, 100), tErrNone);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);
+  int second = listener.Accept(2000);
+  EXPECT_GE(second, 0);  // the get reconnected
+  if (second >= 0) close(second);
+  tStream_Destroy(&s);
+}
+
 // Reads n bytes in reads of the given sizes (in turn), waiting on the stream
 // whenever it has nothing; stops at the first failure or after the bound.
 tErr ReadInPieces(tStream* s, std::vector<uint8_t>* out, size_t n, const std::vector<uint32_t>& sizes) {
