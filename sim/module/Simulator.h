@@ -1,8 +1,8 @@
 // Several simulated modules in one process, each reachable over the
-// transports its specification asks for. The module-sim program is a thin
+// transports its description asks for. The module-sim program is a thin
 // command line around it; tests use it in-process.
 //
-// A module specification is a comma-separated list of keys:
+// A module description is a comma-separated list of keys:
 //   serial=HEX        serial number (eight hex digits), required
 //   model=N           model code (default 17); the USB product id's low byte
 //   address=N         module address, even (default 2)
@@ -62,7 +62,7 @@ struct ModuleSpec {
   int replugMs = -1;
 };
 
-// Parses one specification; false with the reason in *error.
+// Parses one description; false with the reason in *error.
 bool ParseModuleSpec(const std::string& text, ModuleSpec* spec, std::string* error);
 
 class Simulator {

@@ -17,6 +17,7 @@
 #include "sdk/core/tCobs.h"
 #include "sdk/core/tCrc8.h"
 #include "sim/vusb/FdPump.h"
+#include "sim/vusb/RawPty.h"
 
 namespace qnsim {
 
@@ -160,20 +161,8 @@ PtyTransport::PtyTransport(Module* attached, std::vector<Module*> behind)
 PtyTransport::~PtyTransport() { Stop(); }
 
 bool PtyTransport::Start(std::string* error) {
-  char name[128];
-  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-    if (error) *error = std::string("openpty: ") + strerror(errno);
-    return false;
-  }
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
   // Writes to the line never block for good (see Send).
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  fcntl(slave_, F_SETFD, FD_CLOEXEC);
-  struct termios t;
-  tcgetattr(master_, &t);
-  cfmakeraw(&t);
-  tcsetattr(master_, TCSANOW, &t);
-  path_ = name;
+  if (!OpenRawPty(&master_, &slave_, &path_, -1, error)) return false;
   if (pipe2(wake_, O_CLOEXEC) != 0) {
     if (error) *error = std::string("pipe: ") + strerror(errno);
     return false;

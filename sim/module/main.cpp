@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
       fputs(sUsage, stdout);
       return 0;
     } else if (a == "--module") {
-      if (!value(&v)) return sFail("--module needs a specification");
+      if (!value(&v)) return sFail("--module needs a description of the module");
       qnsim::ModuleSpec spec;
       std::string error;
       if (!qnsim::ParseModuleSpec(v, &spec, &error)) return sFail("--module " + v + ": " + error);

@@ -1,6 +1,7 @@
 #include "sim/vusb/KernelNode.h"
 
 #include "sim/vusb/FdPump.h"
+#include "sim/vusb/RawPty.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -17,28 +18,15 @@ KernelNode::KernelNode(std::string devnode, UsbFunction* function)
 KernelNode::~KernelNode() { Remove(); }
 
 bool KernelNode::Create(const std::string& rootDir, std::string* error) {
-  char name[128];
-  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-    if (error) *error = std::string("openpty: ") + strerror(errno);
-    return false;
-  }
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
   // A host that stops reading must not stall the module: what does not fit
   // the node's buffer is dropped, as a driver's full receive buffer drops it.
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  fcntl(slave_, F_SETFD, FD_CLOEXEC);
-  // Termios set through the master apply to the host's side: raw bytes, and
-  // a read returns after at most one second (VMIN 0, VTIME 10).
-  struct termios t;
-  tcgetattr(master_, &t);
-  cfmakeraw(&t);
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 10;
-  tcsetattr(master_, TCSANOW, &t);
+  // A read on the node returns after at most one second.
+  std::string name;
+  if (!OpenRawPty(&master_, &slave_, &name, 10, error)) return false;
 
   nodePath_ = rootDir + devnode_;
   unlink(nodePath_.c_str());
-  if (symlink(name, nodePath_.c_str()) != 0) {
+  if (symlink(name.c_str(), nodePath_.c_str()) != 0) {
     if (error) *error = "symlink " + nodePath_ + ": " + strerror(errno);
     return false;
   }
