@@ -90,6 +90,21 @@ int IdleRounds(tStream* s, int ms, bool mayBeGone = false) {
   return rounds;
 }
 
+// A stream connected to `listener` whose first connection the peer has
+// reset, with the reset already arrived; null when the setup failed.
+tStream* StreamWithAResetPeer(Listener& listener) {
+  tStream* s = nullptr;
+  if (tStream_CreateSocket(kLoopback, listener.port(), &s) != tErrNone) return nullptr;
+  int first = listener.Accept();
+  if (first < 0) {
+    tStream_Destroy(&s);
+    return nullptr;
+  }
+  ResetConnection(first);
+  tTime_MSSleep(50);  // let the reset arrive
+  return s;
+}
+
 TEST(SocketStream, NoListenerFailsWithResource) {
   uint16_t port;
   {
@@ -136,12 +151,8 @@ TEST(SocketStream, IdleGetReturnsAtOnceAndBytesFlowBothWays) {
 
 TEST(SocketStream, WriteAfterAPeerResetReconnectsAndDelivers) {
   Listener listener;
-  tStream* s = nullptr;
-  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
-  int first = listener.Accept();
-  ASSERT_GE(first, 0);
-  ResetConnection(first);
-  tTime_MSSleep(50);  // let the reset arrive
+  tStream* s = StreamWithAResetPeer(listener);
+  ASSERT_NE(s, nullptr);
 
   const uint8_t data[4] = {'d', 'a', 't', 'a'};
   std::atomic<tErr> result{tErrUnknown};
@@ -157,11 +168,8 @@ TEST(SocketStream, WriteAfterAPeerResetReconnectsAndDelivers) {
 
 TEST(SocketStream, GetAfterAPeerResetReconnects) {
   Listener listener;
-  tStream* s = nullptr;
-  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
-  int first = listener.Accept();
-  ResetConnection(first);
-  tTime_MSSleep(50);
+  tStream* s = StreamWithAResetPeer(listener);
+  ASSERT_NE(s, nullptr);
   uint8_t b;
   std::atomic<tErr> result{tErrUnknown};
   std::thread reader([&] { result = tStream_Read(s, &b, 1); });
@@ -231,11 +239,8 @@ TEST(SocketStream, APeerThatClosedAndThenResetAWriteStillLooksIdle) {
 
 TEST(SocketStream, AResetSeenByTheWaitIsActedOnByTheNextGet) {
   Listener listener;
-  tStream* s = nullptr;
-  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
-  int first = listener.Accept();
-  ResetConnection(first);
-  tTime_MSSleep(50);
+  tStream* s = StreamWithAResetPeer(listener);
+  ASSERT_NE(s, nullptr);
   EXPECT_EQ(tStream_Wait(s, 100), tErrNone);
   uint8_t b;
   EXPECT_EQ(tStream_Read(s, &b, 1), tErrNotReady);
