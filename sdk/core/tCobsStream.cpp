@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "sdk/core/tCobs.h"
 #include "sdk/core/tCrc8.h"
 #include "sdk/core/tPacket.h"
@@ -27,10 +29,12 @@ struct sCobsState {
   uint8_t frame[sEncodedMax];
   size_t frameLength;
   bool overlong;     // more bytes came than any legal frame holds
-  bool ready;        // a decoded frame waits to be delivered
+  // The two flags a wait reads are atomic: a wait may run on one thread
+  // while another reads.
+  std::atomic<bool> ready;  // a decoded frame waits to be delivered
   size_t readyLength;
   size_t readPosition;
-  bool innerFailed;  // the last inner get failed with more than "nothing there"
+  std::atomic<bool> innerFailed;  // the last inner get failed with more than "nothing there"
   // send side
   tPacket* assembly;
   uint8_t send[sEncodedMax + 1];

@@ -235,6 +235,7 @@ int tLink_Init(int id, tStream* stream) {
   // The log mutex is made with the first log and lives as long as the record
   // (a reset keeps it; see sDropPacketLog). A new record has none.
   r->pooled = false;
+  r->reading = nullptr;
   r->userFilter = nullptr;
   r->userFilterRef = nullptr;
   char name[64];
@@ -307,6 +308,7 @@ tErr tLink_Start(int id) {
   if (r == nullptr || r->check != tLINKCHECK) return tErrParam;
   if (r->running) return tErrNone;
   r->running = true;
+  r->stopQueued = false;
   r->status = tLINK_STATUS_STARTING;
   r->heartbeatState = kHeartbeatNone;
   r->readerUp = r->writerUp = false;
@@ -341,8 +343,14 @@ tErr tLink_Stop(tLinkRecord* r) {
   r->running = false;
   tErr result = tErrNone;
   // Straight onto the record's FIFO: a destroy has already taken the entry
-  // out of the table.
+  // out of the table. The writer drains the FIFO only once this is queued.
   if (r->readerThread != nullptr && r->writerThread != nullptr) result = sQueueRoute(r, 0);
+  r->stopQueued = true;
+  // A caller writing at once finishes its packet; later ones see the stop
+  // and queue theirs for the writer's drain.
+  { std::lock_guard<std::mutex> barrier(r->writeLock); }
+  // Likewise a caller reading the stream for itself: within a wait slice.
+  { std::lock_guard<std::mutex> barrier(r->readLock); }
   int joined = 0;
   if (r->readerThread != nullptr && tThread_Destroy(&r->readerThread) != 0) joined = -1;
   if (r->writerThread != nullptr && tThread_Destroy(&r->writerThread) != 0) joined = -1;
@@ -464,6 +472,9 @@ tErr tLink_Reset(int id) {
 tErr tLink_PutPacket(int id, const tPacket* packet) {
   tLinkRecord* r = sGetLink(id);
   if (r == nullptr) return tErrParam;
+  // The writer would take it at once anyway: saving the hand-over to it
+  // halves the time a request takes to reach the module.
+  if (sWriteNow(r, packet)) return tErrNone;
   return tPacketFifo_Put(r->outbound, packet);
 }
 
@@ -498,6 +509,7 @@ tPacket* tLink_AwaitFirst(int id, tPacketFilter filter, const void* ref, uint32_
     const uint64_t spent = tTime_GetMonotonicMSTicks() - start;
     if (spent >= timeoutMs) break;
     const uint64_t left = timeoutMs - spent;
+    if (sAwaitReading(r, filter, ref, static_cast<uint32_t>(left), &found)) continue;
     found = tPacketFifo_AwaitFirst(r->inbound, filter, ref, static_cast<uint32_t>(left < 100 ? left : 100));
   }
   return found;

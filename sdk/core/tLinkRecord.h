@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include "sdk/core/tLink.h"
 #include "sdk/core/tMutex.h"
@@ -24,6 +25,14 @@ enum {
   kHeartbeatNone = 0,
   kHeartbeatUp = 2,
   kHeartbeatDown = 3,
+};
+
+// A caller that reads the link's stream itself while it awaits a packet
+// (see sAwaitReading): what it waits for, and what it found.
+struct tLinkReading {
+  tPacketFilter filter;
+  const void* ref;
+  tPacket* found;
 };
 
 struct tLinkRecord {
@@ -53,11 +62,43 @@ struct tLinkRecord {
   const void* userFilterRef;
   tMutex* userFilterMutex;
   std::atomic<bool> pooled;
+  // Held by whoever writes the stream: the writer from taking a packet off
+  // the outbound FIFO until it is written, a caller writing at once (see
+  // sWriteNow), and a stop once running is cleared, so that nobody writes a
+  // stream that a reset or destroy is about to replace.
+  std::mutex writeLock;
+  // Held by whoever reads the stream and turns its bytes into packets: the
+  // reader thread while it takes what the stream has (not while it waits
+  // for more), or a caller reading for itself; reading is that caller.
+  std::mutex readLock;
+  tLinkReading* reading;
+  // Set while a caller reads for itself: the reader thread then stays off
+  // the stream, so the module's answer wakes only the caller.
+  std::atomic<bool> callerReading;
+  // Set by a stop once its route-off packet is queued, so that the writer's
+  // drain cannot end before it.
+  std::atomic<bool> stopQueued;
 };
 
 // The reader and writer thread functions (argument: the record).
 void* sInPipeProcess(void* record);
 void* sOutPipeProcess(void* record);
+
+// A put on a running unpooled link whose outbound FIFO is empty and whose
+// writer is not writing: writes the packet from the caller's thread at once
+// and returns true. Queue order is kept, because nothing is queued and the
+// writer only takes packets under the write lock. False when the packet must
+// be queued instead. A write error drops the packet, as the writer would.
+bool sWriteNow(tLinkRecord* link, const tPacket* packet);
+
+// Awaits a packet the filter accepts by reading the stream on the caller's
+// own thread, which saves the hand-over from the reader thread to the
+// caller. Only while nobody else reads, on a running link in sync whose
+// stream can be waited on: false otherwise, or when the stream fails, and the
+// caller then waits on the inbound FIFO. True when it waited, until it found
+// a packet (*found), the time ran out or the link stopped or lost sync.
+// Everything else read meanwhile is handled as the reader thread would.
+bool sAwaitReading(tLinkRecord* link, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found);
 
 // Records a packet's serialised form in the link's log when the log is on.
 void sLogPacket(tLinkRecord* link, uint8_t kind, const tPacket* packet);

@@ -12,6 +12,9 @@
 // step.
 #include <string.h>
 
+#include <chrono>
+#include <thread>
+
 #include "sdk/api/tUEI.h"
 #include "sdk/core/tDebug.h"
 #include "sdk/core/tLinkRecord.h"
@@ -23,6 +26,8 @@ namespace {
 constexpr int sMagicBurst = 6;
 constexpr uint32_t sIdleMs = 1000;  // a second of silence counts as one "no byte"
 constexpr uint32_t sSliceMs = 100;  // how often an idle reader looks at its flags
+constexpr uint32_t sAsideMs = 2;    // how often a reader that stepped aside for a caller looks again
+constexpr int sDrainWaits = 2000;   // ms a stopping writer waits for the stop's last packet
 constexpr uint32_t sPoolBytes = 4096;
 constexpr uint32_t sPoolFill = 4066;  // room left for one more packet of up to 30 bytes
 
@@ -113,62 +118,79 @@ tErr sHandlePacket(tLinkRecord* r) {
     tMutex_Unlock(r->userFilterMutex);
   }
   tErr result = tErrNone;
-  if (!consumed && sHandleHBBackChannel(r, p) != tErrNone) result = tPacketFifo_Put(r->inbound, p);
+  if (!consumed && sHandleHBBackChannel(r, p) != tErrNone) {
+    tLinkReading* caller = r->reading;
+    if (caller != nullptr && caller->found == nullptr &&
+        (caller->filter == nullptr || caller->filter(p, caller->ref) != 0)) {
+      caller->found = tPacket_Copy(p);
+    }
+    if (caller == nullptr || caller->found == nullptr) result = tPacketFifo_Put(r->inbound, p);
+  }
   tPacket_Reset(p);
   return result;
 }
 
-// Reads one byte. *idle tells whether a "no byte" result means the line was
-// quiet for a whole read period. A stream with a wait function is waited on
-// in slices (so the reader sleeps, and still sees a stop or a sync request
-// within a slice); a "no byte" after its wait said data was there is a
-// transport that took bytes without giving one yet (a COBS frame being
-// received), not a quiet line. A stream without one paces itself in its get
-// (a USB bulk read waits up to a second).
-tErr sReadByte(tLinkRecord* r, uint8_t* byte, bool* idle) {
-  tStream* s = r->stream;
-  *idle = false;
-  const tErr first = tStream_Read(s, byte, 1);
-  if (first != tErrNotReady) return first;
-  if (s == nullptr || s->waitProc == nullptr) {
-    *idle = true;  // the get waited itself
-    return first;
+// Takes one byte from the stream: into the sync handshake, or into the
+// assembly packet. Read lock held.
+void sTakeByte(tLinkRecord* r, uint8_t b) {
+  if (r->status == tLINK_STATUS_SYNCING) {
+    sSyncByte(r, b);
+    return;
   }
-  // Nothing there now: sleep on the stream until a byte may be there, looking
-  // at the flags between slices.
+  if (tPacket_AddByte(r->assembly, b) != tErrNone || (r->assembly->address & 1) != 0) {
+    tDebug_Print(tDEBUG_LINK, "Out of sync\n");
+    sStartSync(r);
+    return;
+  }
+  if (sHandlePacket(r) != tErrNone) r->status = tLINK_STATUS_PACKET_ERROR;
+}
+
+constexpr int sBurst = 512;  // bytes taken under one hold of the read lock
+
+// Takes what the stream has, up to a burst, under the read lock. Returns the
+// last read's result: tErrNone when the burst was used up.
+tErr sReadAvailable(tLinkRecord* r) {
+  std::lock_guard<std::mutex> reading(r->readLock);
+  for (int i = 0; i < sBurst; i++) {
+    uint8_t b = 0;
+    const tErr e = tStream_Read(r->stream, &b, 1);
+    if (e != tErrNone) return e;
+    sTakeByte(r, b);
+  }
+  return tErrNone;
+}
+
+// Waits for the stream to have bytes again, after a read found none. True
+// when the line stayed quiet for a whole read period. A stream with a wait
+// function is waited on in slices (so the reader sleeps, and still sees a
+// stop or a sync request within a slice); when its wait says data is there
+// and the next read gives nothing all the same, that is a transport that took
+// bytes without giving one yet (a COBS frame being received), or a caller
+// that read them itself: not a quiet line. A stream without one paces itself
+// in its get (a USB bulk read waits up to a second).
+bool sQuietLine(tLinkRecord* r) {
+  tStream* s = r->stream;
+  if (s == nullptr || s->waitProc == nullptr) return true;  // the get waited itself
   for (uint32_t waited = 0;;) {
-    const tErr w = tStream_Wait(s, sSliceMs);
-    if (w != tErrTimeout) break;
+    if (tStream_Wait(s, sSliceMs) != tErrTimeout || r->callerReading) return false;
     waited += sSliceMs;
     const bool syncRequested = r->status == tLINK_STATUS_SYNCING && r->syncState == kSyncStateNone;
-    if (!r->running || waited >= sIdleMs || syncRequested) {
-      *idle = true;
-      return tErrNotReady;
-    }
+    if (!r->running || waited >= sIdleMs || syncRequested) return true;
   }
-  return tStream_Read(s, byte, 1);
 }
 
-struct sOutbound {
-  uint64_t fifo;
-  tPacket* packet;
-};
+uint8_t sOutboundWaiting(void* ref) { return tPacketFifo_GetLength(*static_cast<uint64_t*>(ref)) != 0; }
 
-uint8_t sTakeOutbound(void* ref) {
-  auto* o = static_cast<sOutbound*>(ref);
-  o->packet = tPacketFifo_Get(o->fifo);
-  return o->packet != nullptr;
-}
-
-// The next packet to write, or null after a second without one. While an
-// exchange goes on the next request follows a write within microseconds, so
-// the writer looks for it before it sleeps (see tWatch).
-tPacket* sNextOutbound(tLinkRecord* r, tWatch* watch) {
-  sOutbound o = {r->outbound, nullptr};
-  if (tWatch_Look(watch, sTakeOutbound, &o)) return o.packet;
-  tPacket* p = tPacketFifo_Await(r->outbound, 1000);
+// Whether a packet waits on the outbound FIFO, after up to a second. The
+// packet stays queued until the writer takes it under the write lock. While
+// an exchange goes on the next request follows a write within microseconds,
+// so the writer looks for it before it sleeps (see tWatch).
+bool sAwaitOutbound(tLinkRecord* r, tWatch* watch) {
+  uint64_t fifo = r->outbound;
+  if (tWatch_Look(watch, sOutboundWaiting, &fifo)) return true;
+  const bool waiting = tPacketFifo_AwaitLength(fifo, 1000) != 0;
   tWatch_Slept(watch);
-  return p;
+  return waiting;
 }
 
 void sWrite(tLinkRecord* r, const uint8_t* bytes, size_t length, bool pooled) {
@@ -181,6 +203,90 @@ void sWrite(tLinkRecord* r, const uint8_t* bytes, size_t length, bool pooled) {
 
 }  // namespace
 
+bool sWriteNow(tLinkRecord* r, const tPacket* packet) {
+  // A pooled link gathers packets into batches, so they wait for the writer.
+  if (r->pooled || !r->running || !r->writerUp || !tVALIDPACKET(packet)) return false;
+  std::unique_lock<std::mutex> writing(r->writeLock, std::try_to_lock);
+  if (!writing.owns_lock() || !r->running || r->stream == nullptr || r->outbound == 0 ||
+      tPacketFifo_GetLength(r->outbound) != 0) {
+    return false;
+  }
+  sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, packet);
+  uint8_t bytes[tPACKET_MAX_BYTES];
+  size_t used = 0;
+  if (tPacket_GetBytes(packet, bytes, sizeof bytes, &used) != tErrNone) return false;
+  sWrite(r, bytes, used, false);
+  sLogPacket(r, tPACKETLOG_SENT, packet);
+  return true;
+}
+
+namespace {
+
+constexpr auto sClaim = std::chrono::microseconds(20);  // how long a caller tries for the read lock
+
+// Takes the read lock within sClaim: the reader thread holds it only while
+// it takes bytes already there, unless its stream's get blocks.
+bool sClaimReadLock(std::unique_lock<std::mutex>* reading) {
+  const auto until = std::chrono::steady_clock::now() + sClaim;
+  while (!reading->try_lock()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// The caller's reading, read lock held.
+tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* ref, uint32_t timeoutMs,
+                  bool* failed) {
+  tPacket* found = tPacketFifo_GetFirst(r->inbound, filter, ref);
+  if (found != nullptr) return found;
+  tLinkReading caller = {filter, ref, nullptr};
+  r->reading = &caller;
+  const uint64_t start = tTime_GetMonotonicMSTicks();
+  while (caller.found == nullptr && r->running && r->status == tLINK_STATUS_RUNNING) {
+    const uint64_t spent = tTime_GetMonotonicMSTicks() - start;
+    if (spent >= timeoutMs) break;
+    const uint64_t left = timeoutMs - spent;
+    // A get only once the wait says a byte may be there: some transports'
+    // gets block.
+    if (tStream_Wait(s, static_cast<uint32_t>(left < sSliceMs ? left : sSliceMs)) == tErrTimeout) continue;
+    for (int i = 0; i < sBurst && caller.found == nullptr; i++) {
+      uint8_t b = 0;
+      const tErr e = tStream_Read(s, &b, 1);
+      if (e == tErrNotReady) break;
+      if (e != tErrNone) {
+        *failed = true;  // the reader thread reports it
+        r->reading = nullptr;
+        return caller.found;
+      }
+      sTakeByte(r, b);
+    }
+  }
+  r->reading = nullptr;
+  return caller.found;
+}
+
+}  // namespace
+
+bool sAwaitReading(tLinkRecord* r, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found) {
+  *found = nullptr;
+  tStream* s = r->stream;
+  if (!r->running || r->status != tLINK_STATUS_RUNNING || s == nullptr || s->waitProc == nullptr) return false;
+  bool idle = false;
+  if (!r->callerReading.compare_exchange_strong(idle, true)) return false;  // another caller reads
+  bool failed = false;
+  {
+    std::unique_lock<std::mutex> reading(r->readLock, std::defer_lock);
+    if (sClaimReadLock(&reading) && r->running && r->stream == s && r->inbound != 0) {
+      *found = sReadFor(r, s, filter, ref, timeoutMs, &failed);
+    } else {
+      failed = true;
+    }
+  }
+  r->callerReading = false;
+  return !failed || *found != nullptr;
+}
+
 void* sInPipeProcess(void* argument) {
   auto* r = static_cast<tLinkRecord*>(argument);
   r->heartbeatState = kHeartbeatNone;
@@ -189,35 +295,27 @@ void* sInPipeProcess(void* argument) {
   r->syncState = kSyncStateNone;
   r->readerUp = true;
   while (r->running) {
-    uint8_t b = 0;
-    bool idle = false;
-    const tErr e = sReadByte(r, &b, &idle);
+    if (r->callerReading) {
+      tTime_MSSleep(sAsideMs);
+      continue;
+    }
+    const tErr e = sReadAvailable(r);
+    if (e == tErrNone) continue;
     if (e == tErrNotReady) {
+      const bool quiet = sQuietLine(r);
       const int status = r->status;
-      if (idle && (status == tLINK_STATUS_SYNCING || status == tLINK_STATUS_IO_ERROR)) {
+      if (quiet && (status == tLINK_STATUS_SYNCING || status == tLINK_STATUS_IO_ERROR)) {
+        std::lock_guard<std::mutex> reading(r->readLock);
         tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) -- syncing\n", r->id);
         sStartSync(r);
       }
       continue;
     }
-    if (e != tErrNone) {
-      if (r->status != tLINK_STATUS_IO_ERROR) {
-        tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
-      }
-      r->status = tLINK_STATUS_IO_ERROR;
-      tTime_MSSleep(100);
-      continue;
+    if (r->status != tLINK_STATUS_IO_ERROR) {
+      tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
     }
-    if (r->status == tLINK_STATUS_SYNCING) {
-      sSyncByte(r, b);
-      continue;
-    }
-    if (tPacket_AddByte(r->assembly, b) != tErrNone || (r->assembly->address & 1) != 0) {
-      tDebug_Print(tDEBUG_LINK, "Out of sync\n");
-      sStartSync(r);
-      continue;
-    }
-    if (sHandlePacket(r) != tErrNone) r->status = tLINK_STATUS_PACKET_ERROR;
+    r->status = tLINK_STATUS_IO_ERROR;
+    tTime_MSSleep(100);
   }
   tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) terminating\n", r->id);
   return nullptr;
@@ -230,13 +328,15 @@ void* sOutPipeProcess(void* argument) {
   tWatch watch;
   tWatch_Init(&watch);
   while (r->running) {
-    tPacket* p = sNextOutbound(r, &watch);
-    if (p == nullptr) {
+    if (!sAwaitOutbound(r, &watch)) {
       // A reset that could make no stream leaves the link without FIFOs,
       // and a wait on no FIFO returns at once: pace the loop instead.
       if (r->outbound == 0) tTime_MSSleep(sSliceMs);
       continue;
     }
+    std::lock_guard<std::mutex> writing(r->writeLock);
+    tPacket* p = tPacketFifo_Get(r->outbound);
+    if (p == nullptr) continue;
     sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
     size_t used = 0;
     if (r->pooled) {
@@ -258,6 +358,8 @@ void* sOutPipeProcess(void* argument) {
     tPacket_Destroy(&p);
   }
   // What is still queued (the route-off packet of a stop among it) goes out.
+  for (int i = 0; !r->stopQueued && i < sDrainWaits; i++) tTime_MSSleep(1);
+  std::lock_guard<std::mutex> writing(r->writeLock);
   for (tPacket* p = tPacketFifo_Get(r->outbound); p != nullptr; p = tPacketFifo_Get(r->outbound)) {
     size_t used = 0;
     if (tPacket_GetBytes(p, buffer, sizeof buffer, &used) == tErrNone) sWrite(r, buffer, used, false);

@@ -210,6 +210,18 @@ tPacket* tPacketFifo_Await(uint64_t id, uint32_t timeoutMs) {
   }
 }
 
+size_t tPacketFifo_AwaitLength(uint64_t id, uint32_t timeoutMs) {
+  sFifoRef fifo = sLookup(id);
+  if (!fifo) return 0;
+  try {
+    std::unique_lock<std::mutex> lock(fifo->lock);
+    if (!_waitUntilNotEmpty(*fifo, lock, timeoutMs)) return 0;
+    return fifo->queue.size();
+  } catch (...) {
+    return 0;
+  }
+}
+
 tPacket* tPacketFifo_GetFirst(uint64_t id, tPacketFilter filter, const void* ref) {
   sFifoRef fifo = sLookup(id);
   if (!fifo) return nullptr;

@@ -55,6 +55,10 @@ tPacket* tPacketFifo_Get(uint64_t id);
 // Like Get, but waits up to timeoutMs for a packet to arrive.
 tPacket* tPacketFifo_Await(uint64_t id, uint32_t timeoutMs);
 
+// Waits up to timeoutMs until the FIFO holds a packet, without taking it.
+// Returns the number queued then; 0 on timeout, for an unknown id, or when
+// the FIFO is destroyed meanwhile.
+size_t tPacketFifo_AwaitLength(uint64_t id, uint32_t timeoutMs);
 // Takes out the first packet, in queue order, that filter(packet, ref)
 // accepts, or null. Does not wait.
 tPacket* tPacketFifo_GetFirst(uint64_t id, tPacketFilter filter, const void* ref);

@@ -43,7 +43,7 @@ struct sSocketState {
   size_t next;
   size_t end;
   std::atomic<size_t> held;     // end - next, for the wait, which takes no lock
-  tWatch watch;                 // the wait's look before it sleeps (reader only)
+  tWatch watch;                 // the wait's look before it sleeps
 };
 
 sSocketState* sState(void* ref) {

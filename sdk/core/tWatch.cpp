@@ -21,9 +21,11 @@ void tWatch_Init(tWatch* w) {
 
 uint8_t tWatch_Look(tWatch* w, tWatchReadyProc ready, void* ref) {
   if (w == nullptr || ready == nullptr) return 0;
-  w->startNs = sNowNs();
-  if (w->budgetNs <= 0) return 0;
-  const int64_t end = w->startNs + w->budgetNs;
+  const int64_t start = sNowNs();
+  w->startNs = start;
+  const int64_t budget = w->budgetNs;
+  if (budget <= 0) return 0;
+  const int64_t end = start + budget;
   for (;;) {
     const uint8_t answer = ready(ref);
     if (answer != 0) return answer;
@@ -38,6 +40,6 @@ void tWatch_Slept(tWatch* w) {
     w->budgetNs = tWATCH_LOOK_NS;
     return;
   }
-  w->budgetNs /= 2;
-  if (w->budgetNs < tWATCH_LEAST_NS) w->budgetNs = 0;
+  const int64_t halved = w->budgetNs / 2;
+  w->budgetNs = halved < tWATCH_LEAST_NS ? 0 : halved;
 }

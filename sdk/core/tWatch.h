@@ -11,10 +11,14 @@
 // is going on), and halves after every wait that lasted longer, down to no
 // look at all. A new watch does not look until a short wait has been seen.
 //
-// A watch belongs to one waiting thread at a time; it has no lock.
+// A watch is meant for one waiting thread; two at once (a stream waited on
+// by its reader and by a caller) only blur its budget, as its fields are
+// atomic.
 #pragma once
 
 #include <stdint.h>
+
+#include <atomic>
 
 #define tWATCH_LOOK_NS 50000   // longest look
 #define tWATCH_BUSY_NS 200000  // a wait that ends this soon is part of an exchange
@@ -24,8 +28,8 @@
 typedef uint8_t (*tWatchReadyProc)(void* ref);
 
 typedef struct tWatch {
-  int64_t budgetNs;  // how long the next look may last; 0: sleep at once
-  int64_t startNs;   // when the current wait began (monotonic clock)
+  std::atomic<int64_t> budgetNs;  // how long the next look may last; 0: sleep at once
+  std::atomic<int64_t> startNs;   // when the current wait began (monotonic clock)
 } tWatch;
 
 // A watch that does not look yet.

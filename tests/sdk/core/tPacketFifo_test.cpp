@@ -76,6 +76,27 @@ TEST_F(FifoTest, APutFromAnotherThreadEndsAnAwaitAtOnce) {
   EXPECT_LT(waited, 0.9);
 }
 
+TEST_F(FifoTest, AwaitLengthWaitsForAPacketAndLeavesItQueued) {
+  Clock::time_point t0 = Clock::now();
+  EXPECT_EQ(tPacketFifo_AwaitLength(id, 100), 0u);
+  EXPECT_GE(SecondsSince(t0), 0.095);
+  std::thread producer([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Put(0x11);
+    Put(0x12);
+  });
+  t0 = Clock::now();
+  const size_t length = tPacketFifo_AwaitLength(id, 2000);
+  EXPECT_LT(SecondsSince(t0), 1.5);
+  producer.join();
+  EXPECT_GE(length, 1u);
+  EXPECT_EQ(tPacketFifo_GetLength(id), 2u);
+  Owned first(tPacketFifo_Get(id));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->data[0], 0x11);
+  EXPECT_EQ(tPacketFifo_AwaitLength(id, 0), 1u);  // something there: no wait
+}
+
 TEST_F(FifoTest, PacketsComeOutInArrivalOrderAsCopiesTheCallerOwns) {
   Owned mine = Make(1);
   ASSERT_EQ(tPacketFifo_Put(id, mine.get()), tErrNone);
@@ -188,16 +209,20 @@ TEST(Fifo, DestroyEndsWaitsAndForgetsTheId) {
   const uint64_t copy = id;
   std::atomic<bool> returned{false};
   tPacket* got = reinterpret_cast<tPacket*>(1);
+  size_t length = 1;
   std::thread waiter([&] {
     got = tPacketFifo_Await(copy, 5000);
     returned = true;
   });
+  std::thread lengthWaiter([&] { length = tPacketFifo_AwaitLength(copy, 5000); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   Clock::time_point t0 = Clock::now();
   EXPECT_EQ(tPacketFifo_Destroy(&id), tErrNone);
   waiter.join();
+  lengthWaiter.join();
   EXPECT_LT(SecondsSince(t0), 1.0);
   EXPECT_EQ(got, nullptr);
+  EXPECT_EQ(length, 0u);
   EXPECT_EQ(id, 0u);
   EXPECT_EQ(tPacketFifo_Destroy(&id), tErrNotFound);
   EXPECT_EQ(tPacketFifo_Destroy(nullptr), tErrParam);
@@ -210,6 +235,7 @@ TEST(Fifo, DestroyEndsWaitsAndForgetsTheId) {
   EXPECT_EQ(tPacketFifo_AwaitFirst(copy, AcceptAll, nullptr, 10), nullptr);
   EXPECT_EQ(tPacketFifo_DrainPackets(copy, AcceptAll, nullptr), 0u);
   EXPECT_EQ(tPacketFifo_GetLength(copy), 0u);
+  EXPECT_EQ(tPacketFifo_AwaitLength(copy, 10), 0u);
 }
 
 TEST(Fifo, CreatedIdsAreDistinctAndNeverZero) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "sdk/core/tStream.h"
@@ -32,6 +33,11 @@ class FakeStream {
     std::lock_guard<std::mutex> lock(mutex_);
     hold_ = hold;
     cv_.notify_all();
+  }
+  // Every write takes this long (the other side drains slowly).
+  void SlowWrites(std::chrono::microseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delay_ = delay;
   }
   std::vector<std::vector<uint8_t>> Writes() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -82,6 +88,12 @@ class FakeStream {
     f->cv_.notify_all();
     f->cv_.wait(lock, [f] { return !f->hold_; });
     f->blocked_ = false;
+    if (f->delay_.count() > 0) {
+      const auto delay = f->delay_;
+      lock.unlock();
+      std::this_thread::sleep_for(delay);
+      lock.lock();
+    }
     f->writes_.emplace_back(data, data + length);
     f->cv_.notify_all();
     return tErrNone;
@@ -100,6 +112,7 @@ class FakeStream {
   std::vector<std::vector<uint8_t>> writes_;
   bool hold_ = false;
   bool blocked_ = false;
+  std::chrono::microseconds delay_{0};
 };
 
 // Counts occurrences of the magic packet 0xAD 0x00 in the written bytes.

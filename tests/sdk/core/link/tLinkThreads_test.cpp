@@ -162,13 +162,12 @@ TEST_F(LinkThreads, AUserFilterThatTakesEverythingLeavesNothingForTheFifoOrTheHe
   EXPECT_EQ(seen, 2);
 }
 
-// Holds the writer inside a write of a first packet, queues `count` packets
-// behind it and lets go.
+// Holds the writer inside a write of a first packet (route on, which always
+// goes through the outbound FIFO), queues `count` packets behind it and lets
+// go.
 void QueueBehindABlockedWriter(FakeStream& fake, int id, int count, uint8_t length) {
   fake.HoldWrites(true);
-  const uint8_t first[1] = {0xEE};
-  Owned p(tPacket_CreateWithData(2, 1, first));
-  ASSERT_EQ(tLink_PutPacket(id, p.get()), tErrNone);
+  ASSERT_EQ(tLink_ForceRoute(id, 1), tErrNone);
   ASSERT_TRUE(WaitFor([&] { return fake.WriterBlocked(); }));
   std::vector<uint8_t> payload(length, 0x5A);
   for (int i = 0; i < count; i++) {
@@ -201,7 +200,7 @@ TEST_F(LinkThreads, PooledLinksWriteQueuedPacketsInBatches) {
     ASSERT_TRUE(fake.WaitWritten([&](const Bytes& b) { return b.size() >= total + 3; }));
     std::vector<std::vector<uint8_t>> writes = fake.Writes();
     ASSERT_EQ(writes.size(), c.writes.size() + 1);
-    EXPECT_EQ(writes[0], (Bytes{2, 1, 0xEE}));
+    EXPECT_EQ(writes[0], (Bytes{0xAF, 0x01, 0x01}));
     for (size_t i = 0; i < c.writes.size(); i++) EXPECT_EQ(writes[i + 1].size(), c.writes[i]) << i;
   }
 }
@@ -225,6 +224,90 @@ TEST_F(LinkThreads, StoppingWritesEverythingStillQueuedThenRouteOff) {
   EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_STOPPED);
   EXPECT_EQ(tLink_Stop(tLink_GetRecord(id)), tErrNone);  // stopped: nothing changes
   EXPECT_EQ(fake.Written().size(), all.size());
+}
+
+// The numbers carried by 2-byte packets from address 2, in the order they
+// were written.
+std::vector<int> NumberedPackets(const Bytes& written) {
+  std::vector<int> numbers;
+  for (size_t at = 0; at + 1 < written.size(); at += 2u + written[at + 1]) {
+    if (written[at] == 2 && written[at + 1] == 2 && at + 3 < written.size()) {
+      numbers.push_back(written[at + 2] << 8 | written[at + 3]);
+    }
+  }
+  return numbers;
+}
+
+TEST_F(LinkThreads, OneCallersPacketsLeaveInOrderWhetherWrittenAtOnceOrQueued) {
+  // A slow stream and route packets queued from another thread keep the
+  // writer busy now and then, so some puts queue and others are written at
+  // once by the caller.
+  fake.SlowWrites(std::chrono::microseconds(150));
+  std::atomic<bool> done{false};
+  std::thread router([&] {
+    while (!done) {
+      tLink_ForceRoute(id, 1);
+      std::this_thread::sleep_for(std::chrono::microseconds(400));
+    }
+  });
+  constexpr int kCount = 300;
+  for (int i = 0; i < kCount; i++) Put({static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)});
+  done = true;
+  router.join();
+  ASSERT_TRUE(fake.WaitWritten([](const Bytes& b) { return NumberedPackets(b).size() >= kCount; }, 10));
+  const std::vector<int> numbers = NumberedPackets(fake.Written());
+  ASSERT_EQ(numbers.size(), static_cast<size_t>(kCount));
+  for (int i = 0; i < kCount; i++) ASSERT_EQ(numbers[i], i) << "packet " << i << " out of order";
+}
+
+uint8_t HasCommand(const tPacket* p, const void* ref) {
+  return p->length >= 1 && p->data[0] == *static_cast<const uint8_t*>(ref);
+}
+
+TEST_F(LinkThreads, WhileCallersAwaitTheirRepliesEverythingElseIsHandledAsBefore) {
+  // Two callers wait for different replies; a heartbeat and a packet neither
+  // wants arrive first, then both replies.
+  const uint8_t seven = 7, nine = 9;
+  Owned otherReply;
+  std::thread other([&] { otherReply.reset(tLink_AwaitFirst(id, HasCommand, &seven, 3000)); });
+  std::thread module([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    fake.Feed({0x06, 0x02, 0x00, 0x00, 0x06, 0x01, 0x44, 0x06, 0x02, 0x07, 0x01, 0x06, 0x02, 0x09, 0x02});
+  });
+  Owned mine(tLink_AwaitFirst(id, HasCommand, &nine, 3000));
+  module.join();
+  other.join();
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(Bytes(mine->data, mine->data + mine->length), (Bytes{0x09, 0x02}));
+  ASSERT_NE(otherReply, nullptr);
+  EXPECT_EQ(Bytes(otherReply->data, otherReply->data + otherReply->length), (Bytes{0x07, 0x01}));
+  EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return b == Bytes{0x06, 0x02, 0x00, 0x02}; }));
+  Owned rest(tLink_GetPacket(id));
+  ASSERT_NE(rest, nullptr);
+  EXPECT_EQ(rest->data[0], 0x44);
+  EXPECT_EQ(tLink_GetPacket(id), nullptr);
+}
+
+uint8_t Never(const tPacket*, const void*) { return 0; }
+
+TEST_F(LinkThreads, AStopEndsACallersWaitWithinASlice) {
+  double took = -1;
+  Owned found;
+  std::thread waiter([&] {
+    const auto t0 = std::chrono::steady_clock::now();
+    found.reset(tLink_AwaitFirst(id, Never, nullptr, 5000));
+    took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  fake.Feed({0x06, 0x01, 0x44});  // read and queued while the caller waits
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(tLink_Stop(tLink_GetRecord(id)), tErrNone);
+  waiter.join();
+  EXPECT_EQ(found, nullptr);
+  EXPECT_LT(took, 1.5);
+  Owned queued(tLink_GetPacket(id));
+  ASSERT_NE(queued, nullptr);
+  EXPECT_EQ(queued->data[0], 0x44);
 }
 
 TEST_F(LinkThreads, ForceRouteQueuesTheRoutePacket) {

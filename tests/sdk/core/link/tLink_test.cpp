@@ -225,6 +225,36 @@ TEST_F(LinkEngine, ResetOfATcpLinkReconnects) {
   tLink_Destroy(&id);
 }
 
+uint8_t TakeNothing(const tPacket*, const void*) { return 0; }
+
+TEST_F(LinkEngine, AResetWhileACallerAwaitsAReplyEndsTheWaitAndTheLinkWorksOn) {
+  Start("serial=40F5849A,tcp");
+  int id = tLink_CreateTCPIP(0x40F5849A, kLoopback, sim.TcpPort(0x40F5849A));
+  ASSERT_NE(id, 0);
+  ASSERT_EQ(GetSystem32(id, 9), 0x40F5849Au);
+  for (int round = 0; round < 5; round++) {
+    SCOPED_TRACE(round);
+    std::atomic<bool> waiting{false};
+    double took = -1;
+    std::thread waiter([&] {
+      const Clock::time_point t0 = Clock::now();
+      waiting = true;
+      // Replies keep coming while it waits, none of them for it.
+      Owned p(tLink_AwaitFirst(id, TakeNothing, nullptr, 4000));
+      took = SecondsSince(t0);
+      EXPECT_EQ(p, nullptr);
+    });
+    while (!waiting) std::this_thread::yield();
+    for (int i = 0; i < 20; i++) EXPECT_EQ(GetSystem32(id, 9), 0x40F5849Au);
+    EXPECT_EQ(tLink_Reset(id), tErrNone);
+    waiter.join();
+    EXPECT_LT(took, 2.0);
+    EXPECT_EQ(tLink_GetStatus(id), tLINK_STATUS_RUNNING);
+    EXPECT_EQ(GetSystem32(id, 9), 0x40F5849Au);
+  }
+  tLink_Destroy(&id);
+}
+
 TEST_F(LinkEngine, AResetWhileTheLogIsReadAndWrittenIsSafe) {
   Start("serial=40F5849A,tcp");
   int id = tLink_CreateTCPIP(0x40F5849A, kLoopback, sim.TcpPort(0x40F5849A));
