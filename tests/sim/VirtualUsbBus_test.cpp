@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,13 +29,22 @@ std::map<std::string, std::string> ClientEnv(const qnsim::VirtualUsbBus& bus) {
   return env;
 }
 
-// Sends every byte back, so a write shows up in the next read.
+// Sends every byte back, so a write shows up in the next read. The way back
+// is set once the device exists, while the bus may already deliver.
 class Echo : public qnsim::UsbFunction {
  public:
   void FromHost(const uint8_t* data, size_t length) override {
-    if (out) out(data, length);
+    std::lock_guard<std::mutex> hold(lock_);
+    if (out_) out_(data, length);
   }
-  std::function<void(const uint8_t*, size_t)> out;
+  void SetWayBack(std::function<void(const uint8_t*, size_t)> out) {
+    std::lock_guard<std::mutex> hold(lock_);
+    out_ = std::move(out);
+  }
+
+ private:
+  std::mutex lock_;
+  std::function<void(const uint8_t*, size_t)> out_;
 };
 
 class VirtualUsbBusTest : public ::testing::Test {
@@ -43,7 +53,7 @@ class VirtualUsbBusTest : public ::testing::Test {
     std::string error;
     qnsim::UsbfsDevice* d = bus.Plug(id, &echo, &error);
     EXPECT_NE(d, nullptr) << error;
-    echo.out = [d](const uint8_t* p, size_t n) { d->ToHost(p, n); };
+    echo.SetWayBack([d](const uint8_t* p, size_t n) { d->ToHost(p, n); });
     return d;
   }
   qnsim::UsbIdentity Module(const std::string& serial = "40F5849A") {
@@ -182,7 +192,7 @@ TEST_F(VirtualUsbBusTest, KernelNodeCarriesBytesAndIdleReadsReturnAfterASecond) 
   std::string error;
   qnsim::KernelNode* node = bus.AddKernelNode("40F5849A", &echo, &error);
   ASSERT_NE(node, nullptr) << error;
-  echo.out = [node](const uint8_t* p, size_t n) { node->ToHost(p, n); };
+  echo.SetWayBack([node](const uint8_t* p, size_t n) { node->ToHost(p, n); });
   int fd = open((bus.rootDir() + "/dev/quillnode.40F5849A").c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "\x06\x00", 2), 2);
