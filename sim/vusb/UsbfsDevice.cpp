@@ -9,8 +9,52 @@
 #include <umockdev.h>
 
 #include <algorithm>
+#include <condition_variable>
+
+#include "sim/vusb/HandOff.h"
 
 namespace qnsim {
+
+// Lets a handler call in only while the device is there, and the device go
+// only when no call is inside. Shared by the device and the handlers'
+// closures: the testbed's thread may still be about to call in when the
+// device goes, and glib drops a closure only once no call runs through it.
+struct UsbfsDevice::Gate {
+  // Each signal handler holds one of these as its data.
+  using Hold = std::shared_ptr<Gate>;
+  static void* NewHold(const Hold& gate) {
+    Hold* hold = new Hold(gate);
+    HandOver(hold);  // the testbed's thread gets it
+    return hold;
+  }
+  static Gate& Of(void* hold) {
+    TakeOver(hold);
+    return **static_cast<Hold*>(hold);
+  }
+
+  // The device for one call, or null once it is closed; Leave after a
+  // non-null one.
+  UsbfsDevice* Enter() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (device) ++inside;
+    return device;
+  }
+  void Leave() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (--inside == 0) idle.notify_all();
+  }
+  // No call gets in any more; returns once none is inside.
+  void Close() {
+    std::unique_lock<std::mutex> lock(mutex);
+    device = nullptr;
+    idle.wait(lock, [this] { return inside == 0; });
+  }
+
+  std::mutex mutex;
+  std::condition_variable idle;
+  UsbfsDevice* device = nullptr;
+  int inside = 0;
+};
 
 namespace {
 
@@ -31,10 +75,7 @@ UsbfsDevice::UsbfsDevice(const UsbIdentity& identity, UsbFunction* function, std
     : identity_(identity), function_(function), devnode_(std::move(devnode)) {}
 
 UsbfsDevice::~UsbfsDevice() {
-  if (handler_) {
-    g_signal_handlers_disconnect_by_data(handler_, this);
-    g_object_unref(handler_);
-  }
+  Detach();
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& u : pendingIn_) Free(u);
   for (auto& u : pendingOut_) Free(u);
@@ -48,9 +89,13 @@ bool UsbfsDevice::Attach(UMockdevTestbed* testbed, const std::string& rootDir, s
   const std::string dir = node.substr(0, node.rfind('/'));
   g_mkdir_with_parents(dir.c_str(), 0755);
   if (!doorbell_.Create(node, error)) return false;
+  gate_ = std::make_shared<Gate>();
+  gate_->device = this;
   handler_ = umockdev_ioctl_base_new();
-  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(sHandleIoctl), this);
-  g_signal_connect(handler_, "client-vanished", G_CALLBACK(sClientVanished), this);
+  handlerIds_[0] = g_signal_connect_data(handler_, "handle-ioctl", G_CALLBACK(sHandleIoctl), Gate::NewHold(gate_),
+                                         sDropGate, GConnectFlags(0));
+  handlerIds_[1] = g_signal_connect_data(handler_, "client-vanished", G_CALLBACK(sClientVanished),
+                                         Gate::NewHold(gate_), sDropGate, GConnectFlags(0));
   GError* gerror = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed, devnode_.c_str(), handler_, &gerror)) {
     if (error) *error = std::string("attach ioctl handler: ") + (gerror ? gerror->message : "?");
@@ -58,6 +103,23 @@ bool UsbfsDevice::Attach(UMockdevTestbed* testbed, const std::string& rootDir, s
     return false;
   }
   return true;
+}
+
+void UsbfsDevice::Detach() {
+  if (gate_) gate_->Close();
+  if (handler_) {
+    for (unsigned long& id : handlerIds_) {
+      if (id) g_signal_handler_disconnect(handler_, id);
+      id = 0;
+    }
+    g_object_unref(handler_);
+    handler_ = nullptr;
+  }
+}
+
+void UsbfsDevice::sDropGate(void* hold, GClosure*) {
+  TakeOver(hold);
+  delete static_cast<Gate::Hold*>(hold);
 }
 
 void UsbfsDevice::ToHost(const uint8_t* data, size_t length) {
@@ -131,43 +193,60 @@ bool UsbfsDevice::claimed() {
   return owner_ != nullptr;
 }
 
-int UsbfsDevice::sHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
-  auto* d = static_cast<UsbfsDevice*>(self);
+int UsbfsDevice::sHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* gate) {
+  Gate& g = Gate::Of(gate);
+  UsbfsDevice* d = g.Enter();
+  if (!d) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return TRUE;
+  }
+  d->HandleIoctl(client);
+  g.Leave();
+  return TRUE;
+}
+
+void UsbfsDevice::sClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* gate) {
+  Gate& g = Gate::Of(gate);
+  UsbfsDevice* d = g.Enter();
+  if (!d) return;
+  d->ClientVanished(client);
+  g.Leave();
+}
+
+void UsbfsDevice::HandleIoctl(UMockdevIoctlClient* client) {
   int err = 0;
   bool deferred = false;
   std::vector<uint8_t> outBytes;
   long result;
   int sessionChange = 0;
   {
-    std::lock_guard<std::mutex> lock(d->mutex_);
-    UMockdevIoctlClient* ownerBefore = d->owner_;
-    result = d->Dispatch(client, &err, &deferred, &outBytes);
-    if (!ownerBefore && d->owner_) sessionChange = 1;
-    if (ownerBefore && !d->owner_) sessionChange = -1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    UMockdevIoctlClient* ownerBefore = owner_;
+    result = Dispatch(client, &err, &deferred, &outBytes);
+    if (!ownerBefore && owner_) sessionChange = 1;
+    if (ownerBefore && !owner_) sessionChange = -1;
   }
   // The module hears about the transfer only after the URB is complete and
   // the lock is let go, in the order the transfers arrived.
   if (!outBytes.empty() || sessionChange) {
-    std::lock_guard<std::mutex> order(d->fromHostMutex_);
-    if (sessionChange > 0) d->function_->SessionChanged(true);
-    if (!outBytes.empty()) d->function_->FromHost(outBytes.data(), outBytes.size());
-    if (sessionChange < 0) d->function_->SessionChanged(false);
+    std::lock_guard<std::mutex> order(fromHostMutex_);
+    if (sessionChange > 0) function_->SessionChanged(true);
+    if (!outBytes.empty()) function_->FromHost(outBytes.data(), outBytes.size());
+    if (sessionChange < 0) function_->SessionChanged(false);
   }
   if (!deferred) umockdev_ioctl_client_complete(client, result, err);
-  return TRUE;
 }
 
-void UsbfsDevice::sClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
-  auto* d = static_cast<UsbfsDevice*>(self);
+void UsbfsDevice::ClientVanished(UMockdevIoctlClient* client) {
   bool ended;
   {
-    std::lock_guard<std::mutex> lock(d->mutex_);
-    ended = d->owner_ == client;
-    d->Release(client);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended = owner_ == client;
+    Release(client);
   }
   if (ended) {
-    std::lock_guard<std::mutex> order(d->fromHostMutex_);
-    d->function_->SessionChanged(false);
+    std::lock_guard<std::mutex> order(fromHostMutex_);
+    function_->SessionChanged(false);
   }
 }
 

@@ -15,6 +15,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
+typedef struct _GClosure GClosure;
 
 namespace qnsim {
 
@@ -50,6 +52,10 @@ class UsbfsDevice {
 
   // Makes the node inside the testbed's root and takes over its ioctls.
   bool Attach(UMockdevTestbed* testbed, const std::string& rootDir, std::string* error);
+  // Stops answering: waits for a request the testbed's thread is handling
+  // and turns every later one away with ENODEV. Before the device or what
+  // sits behind it goes; the destructor does it too.
+  void Detach();
 
   // Queues bytes for the host; they leave with the next bulk IN URBs.
   void ToHost(const uint8_t* data, size_t length);
@@ -84,8 +90,13 @@ class UsbfsDevice {
     UMockdevIoctlData* waitingArg = nullptr;
   };
 
-  static int sHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
-  static void sClientVanished(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
+  struct Gate;
+
+  static int sHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* gate);
+  static void sClientVanished(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* gate);
+  static void sDropGate(void* gate, GClosure* closure);
+  void HandleIoctl(UMockdevIoctlClient* client);
+  void ClientVanished(UMockdevIoctlClient* client);
 
   // All of these run with mutex_ held.
   long Dispatch(UMockdevIoctlClient* client, int* err, bool* deferred,
@@ -103,6 +114,11 @@ class UsbfsDevice {
   UsbFunction* const function_;
   const std::string devnode_;
   UMockdevIoctlBase* handler_ = nullptr;
+  unsigned long handlerIds_[2] = {0, 0};
+  // What the testbed's signal handlers hold instead of the device itself:
+  // the testbed may call them until they are disconnected, and finish a
+  // call after that.
+  std::shared_ptr<Gate> gate_;
   Doorbell doorbell_;
 
   std::mutex mutex_;

@@ -18,10 +18,13 @@ VirtualUsbBus::VirtualUsbBus() {
 }
 
 VirtualUsbBus::~VirtualUsbBus() {
-  // The handlers first, while the testbed still serves their clients.
+  // The handlers first, while the testbed still serves their clients: the
+  // clients' transfers end, then the testbed's thread, which may be inside
+  // a device's handler right now, calls no device any more.
   nodes_.clear();
   for (auto& e : devices_) {
     if (e.plugged) e.device->Disconnect();
+    e.device->Detach();
   }
   g_object_unref(testbed_);  // removes the testbed's directory
   devices_.clear();

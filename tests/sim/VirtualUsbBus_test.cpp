@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,6 +50,39 @@ class Echo : public qnsim::UsbFunction {
   std::function<void(const uint8_t*, size_t)> out_;
 };
 
+// Holds the testbed's thread inside the first bulk OUT transfer until it is
+// let go, then sends the bytes back through the device.
+class Latch : public qnsim::UsbFunction {
+ public:
+  void FromHost(const uint8_t* data, size_t length) override {
+    std::unique_lock<std::mutex> hold(lock_);
+    entered_ = true;
+    changed_.notify_all();
+    changed_.wait_for(hold, std::chrono::seconds(20), [this] { return released_; });
+    if (device_) device_->ToHost(data, length);
+  }
+  void SetDevice(qnsim::UsbfsDevice* device) {
+    std::lock_guard<std::mutex> hold(lock_);
+    device_ = device;
+  }
+  bool WaitEntered() {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::seconds(20), [this] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> hold(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  qnsim::UsbfsDevice* device_ = nullptr;
+  bool entered_ = false;
+  bool released_ = false;
+};
+
 class VirtualUsbBusTest : public ::testing::Test {
  protected:
   qnsim::UsbfsDevice* Plug(const qnsim::UsbIdentity& id) {
@@ -74,8 +110,9 @@ class VirtualUsbBusTest : public ::testing::Test {
     return qntest::Run("/usr/bin/lsusb", args, o);
   }
 
-  qnsim::VirtualUsbBus bus;
+  // The echo outlives the bus, which may call it until it is gone.
   Echo echo;
+  qnsim::VirtualUsbBus bus;
 };
 
 TEST_F(VirtualUsbBusTest, LsusbSeesTheModuleInterfaceEndpointsAndSerialNumber) {
@@ -207,6 +244,27 @@ TEST_F(VirtualUsbBusTest, KernelNodeCarriesBytesAndIdleReadsReturnAfterASecond) 
   EXPECT_GT(waited, 0.8);
   EXPECT_LT(waited, 5.0);
   close(fd);
+}
+
+TEST(VirtualUsbBusTeardown, WaitsForARequestTheTestbedIsStillHandling) {
+  Latch latch;
+  auto bus = std::make_unique<qnsim::VirtualUsbBus>();
+  qnsim::UsbIdentity id;
+  id.serial = "40F5849A";
+  std::string error;
+  qnsim::UsbfsDevice* d = bus->Plug(id, &latch, &error);
+  ASSERT_NE(d, nullptr) << error;
+  latch.SetDevice(d);
+  qntest::Background writer(qntest::BinaryPath("tests/sim/usb-probe"), {"40F5849A", "claim", "write:AD00"},
+                            ClientEnv(*bus));
+  ASSERT_TRUE(latch.WaitEntered()) << writer.Stdout() << writer.Stderr();
+
+  // The bus goes while the write is inside the module: it must not free the
+  // device under it, and must be gone once the module lets the write go.
+  std::future<void> gone = std::async(std::launch::async, [&bus] { bus.reset(); });
+  EXPECT_EQ(gone.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  latch.Release();
+  EXPECT_EQ(gone.wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 }  // namespace
