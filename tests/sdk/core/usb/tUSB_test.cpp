@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,15 +21,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-// The module side: records what the host sent and can answer.
+// The module side: records what the host sent and can answer. It is called
+// on the testbed's thread, also while the test sets it up or looks at it.
 class Function : public qnsim::UsbFunction {
  public:
   void FromHost(const uint8_t* data, size_t length) override {
-    received.insert(received.end(), data, data + length);
-    if (echo) echo(data, length);
+    std::lock_guard<std::mutex> hold(lock_);
+    received_.insert(received_.end(), data, data + length);
+    if (echo_) echo_(data, length);
   }
-  std::vector<uint8_t> received;
-  std::function<void(const uint8_t*, size_t)> echo;
+  std::vector<uint8_t> Received() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return received_;
+  }
+  void SetEcho(std::function<void(const uint8_t*, size_t)> echo) {
+    std::lock_guard<std::mutex> hold(lock_);
+    echo_ = std::move(echo);
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<uint8_t> received_;
+  std::function<void(const uint8_t*, size_t)> echo_;
 };
 
 class UsbTransport : public ::testing::Test {
@@ -54,7 +68,7 @@ class UsbTransport : public ::testing::Test {
     std::string error;
     qnsim::UsbfsDevice* d = bus.Plug(id, &function, &error);
     EXPECT_NE(d, nullptr) << error;
-    if (echoBack) function.echo = [d](const uint8_t* p, size_t n) { d->ToHost(p, n); };
+    if (echoBack) function.SetEcho([d](const uint8_t* p, size_t n) { d->ToHost(p, n); });
     return d;
   }
   // A record opened on the libusb path, for looking at its state.
@@ -64,8 +78,8 @@ class UsbTransport : public ::testing::Test {
     return qnusb_open_quillnode_device(record, serial);
   }
 
+  Function function;  // outlives the bus, which may call it until it is gone
   qnsim::VirtualUsbBus bus;
-  Function function;
   tStream* stream = nullptr;
   qnusb_device* record = nullptr;
 };
@@ -81,7 +95,7 @@ TEST_F(UsbTransport, OpensTheModuleBySerialNumberAndCarriesBytesBothWays) {
   uint8_t back[5] = {0};
   ASSERT_EQ(tStream_Read(stream, back, sizeof back), tErrNone);
   EXPECT_EQ(memcmp(back, hello, sizeof hello), 0);
-  EXPECT_EQ(function.received, std::vector<uint8_t>(hello, hello + sizeof hello));
+  EXPECT_EQ(function.Received(), std::vector<uint8_t>(hello, hello + sizeof hello));
   EXPECT_EQ(tStream_Destroy(&stream), tErrNone);
   EXPECT_FALSE(d->claimed());
 }
@@ -131,7 +145,7 @@ TEST_F(UsbTransport, WritesGoOutInChunksThatAreNever512Bytes) {
   for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i);
   ASSERT_EQ(tStream_Write(stream, data.data(), static_cast<uint32_t>(data.size())), tErrNone);
   EXPECT_EQ(d->OutTransferSizes(), (std::vector<size_t>{511, 89}));
-  EXPECT_EQ(function.received, data);
+  EXPECT_EQ(function.Received(), data);
   std::vector<uint8_t> more(1200, 7);
   ASSERT_EQ(tStream_Write(stream, more.data(), static_cast<uint32_t>(more.size())), tErrNone);
   EXPECT_EQ(d->OutTransferSizes(), (std::vector<size_t>{511, 89, 511, 511, 178}));
@@ -218,7 +232,7 @@ TEST_F(UsbTransport, TheKernelDriverNodeIsChosenWhenItExists) {
   std::string error;
   qnsim::KernelNode* node = bus.AddKernelNode("40F5849A", &function, &error);
   ASSERT_NE(node, nullptr) << error;
-  function.echo = [node](const uint8_t* p, size_t n) { node->ToHost(p, n); };
+  function.SetEcho([node](const uint8_t* p, size_t n) { node->ToHost(p, n); });
   EXPECT_TRUE(qnusb_is_kernel_driver_installed(0x40F5849A));
   EXPECT_FALSE(qnusb_is_kernel_driver_installed(0x40F5849B));
   ASSERT_EQ(tStream_CreateUSB(0x40F5849A, &stream), tErrNone);
