@@ -53,8 +53,8 @@ class UsbfsDevice {
   // Makes the node inside the testbed's root and takes over its ioctls.
   bool Attach(UMockdevTestbed* testbed, const std::string& rootDir, std::string* error);
   // Stops answering: waits for a request the testbed's thread is handling
-  // and turns every later one away with ENODEV. Before the device or what
-  // sits behind it goes; the destructor does it too.
+  // and turns every later one away with ENODEV. Call it before what sits
+  // behind the device goes away; the destructor calls it too.
   void Detach();
 
   // Queues bytes for the host; they leave with the next bulk IN URBs.
