@@ -148,10 +148,12 @@ void sTakeByte(tLinkRecord* r, uint8_t b) {
 constexpr int sBurst = 512;  // bytes taken under one hold of the read lock
 
 // Takes what the stream has, up to a burst, under the read lock. Returns the
-// last read's result: tErrNone when the burst was used up.
+// last read's result: tErrNone when the burst was used up or the link
+// stopped. A get that waits for a byte (USB) may give bytes for a long time
+// without ever saying "not ready": the burst looks at the stop after each.
 tErr sReadAvailable(tLinkRecord* r) {
   std::lock_guard<std::mutex> reading(r->readLock);
-  for (int i = 0; i < sBurst; i++) {
+  for (int i = 0; i < sBurst && r->running; i++) {
     uint8_t b = 0;
     const tErr e = tStream_Read(r->stream, &b, 1);
     if (e != tErrNone) return e;

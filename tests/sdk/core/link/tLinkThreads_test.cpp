@@ -310,6 +310,51 @@ TEST_F(LinkThreads, AStopEndsACallersWaitWithinASlice) {
   EXPECT_EQ(queued->data[0], 0x44);
 }
 
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Feeds the empty packet 0x06 0x00 a byte at a time, one byte every 20 ms,
+// while it lives: a line that is never quiet for long, but never busy either.
+class Trickle {
+ public:
+  explicit Trickle(FakeStream& fake)
+      : thread_([this, &fake] {
+          for (uint8_t b = 0x06; !done_; b = b == 0 ? 0x06 : 0) {
+            fake.Feed({b});
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+        }) {}
+  ~Trickle() {
+    done_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// Transports whose get waits for a byte: the libusb path (no wait function,
+// a transfer waits up to a second) and the kernel node (poll, and a read that
+// waits up to a second).
+TEST(LinkOverBlockingGets, AStopEndsTheReaderWhileBytesKeepComing) {
+  for (const bool withWait : {false, true}) {
+    SCOPED_TRACE(withWait ? "kernel node" : "libusb");
+    FakeStream fake;
+    fake.BlockingGets(std::chrono::milliseconds(1000));
+    int id = tLink_Create(fake.Make(withWait));
+    ASSERT_NE(id, 0);
+    Trickle module(fake);
+    Owned first(tLink_AwaitPacket(id, 2000));
+    ASSERT_NE(first, nullptr);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(tLink_Stop(tLink_GetRecord(id)), tErrNone);
+    EXPECT_LT(SecondsSince(t0), 2.5);
+    tLink_Destroy(&id);
+  }
+}
+
 TEST_F(LinkThreads, ForceRouteQueuesTheRoutePacket) {
   ASSERT_EQ(tLink_ForceRoute(id, 1), tErrNone);
   EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return b == Bytes{0xAF, 0x01, 0x01}; }));
