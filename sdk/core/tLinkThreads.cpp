@@ -249,10 +249,12 @@ tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* 
     const uint64_t spent = tTime_GetMonotonicMSTicks() - start;
     if (spent >= timeoutMs) break;
     const uint64_t left = timeoutMs - spent;
-    // A get only once the wait says a byte may be there: some transports'
-    // gets block.
+    // A get only once the wait says a byte may be there, before every byte:
+    // some transports' gets wait for one (the kernel node's read, up to a
+    // second), and a caller must keep to its own time.
     if (tStream_Wait(s, static_cast<uint32_t>(left < sSliceMs ? left : sSliceMs)) == tErrTimeout) continue;
     for (int i = 0; i < sBurst && caller.found == nullptr; i++) {
+      if (i > 0 && tStream_Wait(s, 0) == tErrTimeout) break;
       uint8_t b = 0;
       const tErr e = tStream_Read(s, &b, 1);
       if (e == tErrNotReady) break;

@@ -355,6 +355,33 @@ TEST(LinkOverBlockingGets, AStopEndsTheReaderWhileBytesKeepComing) {
   }
 }
 
+TEST(LinkOverBlockingGets, ACallerReadingForItselfKeepsToItsTimeoutWhileBytesTrickle) {
+  // Kernel node: the caller may read for itself, but a read there waits for
+  // a byte, so a caller must read only what the wait says is there.
+  FakeStream fake;
+  fake.BlockingGets(std::chrono::milliseconds(50));
+  int id = tLink_Create(fake.Make(true));
+  ASSERT_NE(id, 0);
+  double took = -1;
+  std::thread waiter([&] {
+    const auto t0 = std::chrono::steady_clock::now();
+    Owned p(tLink_AwaitFirst(id, Never, nullptr, 1000));
+    took = SecondsSince(t0);
+    EXPECT_EQ(p, nullptr);
+  });
+  // An idle reader spends nearly all its time in the wait, without the
+  // stream: the caller takes the stream over within a few of its slices.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  {
+    Trickle module(fake);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  }
+  waiter.join();
+  EXPECT_LT(took, 2.0);
+  EXPECT_GT(tLink_DrainPackets(id, nullptr, nullptr), 0u);  // everything read was queued
+  tLink_Destroy(&id);
+}
+
 TEST_F(LinkThreads, ForceRouteQueuesTheRoutePacket) {
   ASSERT_EQ(tLink_ForceRoute(id, 1), tErrNone);
   EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return b == Bytes{0xAF, 0x01, 0x01}; }));
