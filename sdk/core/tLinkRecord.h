@@ -94,9 +94,9 @@ bool sWriteNow(tLinkRecord* link, const tPacket* packet);
 // Awaits a packet the filter accepts by reading the stream on the caller's
 // own thread, which saves the hand-over from the reader thread to the
 // caller. Only while nobody else reads, on a running link in sync whose
-// stream can be waited on: false otherwise, or when the stream fails, and the
-// caller then waits on the inbound FIFO. True when it waited, until it found
-// a packet (*found), the time ran out or the link stopped or lost sync.
+// stream can be waited on: false otherwise, and the caller then waits on the
+// inbound FIFO. True when it waited, until it found a packet (*found), the
+// time ran out or the link stopped, lost sync or saw a stream error.
 // Everything else read meanwhile is handled as the reader thread would.
 bool sAwaitReading(tLinkRecord* link, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found);
 

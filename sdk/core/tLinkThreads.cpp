@@ -162,6 +162,15 @@ tErr sReadAvailable(tLinkRecord* r) {
   return tErrNone;
 }
 
+// A read failed with more than "nothing there": status 6 until the line is
+// quiet again, which restarts the sync. Read lock held.
+void sStreamFailed(tLinkRecord* r, tErr e) {
+  if (r->status != tLINK_STATUS_IO_ERROR) {
+    tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
+  }
+  r->status = tLINK_STATUS_IO_ERROR;
+}
+
 // Waits for the stream to have bytes again, after a read found none. True
 // when the line stayed quiet for a whole read period. A stream with a wait
 // function is waited on in slices (so the reader sleeps, and still sees a
@@ -237,9 +246,9 @@ bool sClaimReadLock(std::unique_lock<std::mutex>* reading) {
   return true;
 }
 
-// The caller's reading, read lock held.
-tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* ref, uint32_t timeoutMs,
-                  bool* failed) {
+// The caller's reading, read lock held. A stream error is handled as the
+// reader thread handles it (status 6), which ends the caller's wait.
+tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* ref, uint32_t timeoutMs) {
   tPacket* found = tPacketFifo_GetFirst(r->inbound, filter, ref);
   if (found != nullptr) return found;
   tLinkReading caller = {filter, ref, nullptr};
@@ -259,9 +268,8 @@ tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* 
       const tErr e = tStream_Read(s, &b, 1);
       if (e == tErrNotReady) break;
       if (e != tErrNone) {
-        *failed = true;  // the reader thread reports it
-        r->reading = nullptr;
-        return caller.found;
+        sStreamFailed(r, e);
+        break;
       }
       sTakeByte(r, b);
     }
@@ -278,17 +286,16 @@ bool sAwaitReading(tLinkRecord* r, tPacketFilter filter, const void* ref, uint32
   if (!r->running || r->status != tLINK_STATUS_RUNNING || s == nullptr || s->waitProc == nullptr) return false;
   bool idle = false;
   if (!r->callerReading.compare_exchange_strong(idle, true)) return false;  // another caller reads
-  bool failed = false;
+  bool read = false;
   {
     std::unique_lock<std::mutex> reading(r->readLock, std::defer_lock);
     if (sClaimReadLock(&reading) && r->running && r->stream == s && r->inbound != 0) {
-      *found = sReadFor(r, s, filter, ref, timeoutMs, &failed);
-    } else {
-      failed = true;
+      *found = sReadFor(r, s, filter, ref, timeoutMs);
+      read = true;
     }
   }
   r->callerReading = false;
-  return !failed || *found != nullptr;
+  return read;
 }
 
 void* sInPipeProcess(void* argument) {
@@ -315,10 +322,7 @@ void* sInPipeProcess(void* argument) {
       }
       continue;
     }
-    if (r->status != tLINK_STATUS_IO_ERROR) {
-      tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
-    }
-    r->status = tLINK_STATUS_IO_ERROR;
+    sStreamFailed(r, e);
     tTime_MSSleep(100);
   }
   tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) terminating\n", r->id);

@@ -314,6 +314,36 @@ double SecondsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+TEST_F(LinkThreads, AStreamErrorIsAStreamErrorWhoeverReadsTheStream) {
+  // A get that fails once (a damaged frame on a serial line) gives status 6,
+  // and once the line is quiet the link restarts the sync. A caller awaiting
+  // a reply then stops waiting, also when it was reading the stream itself.
+  for (const bool callerAwaits : {false, true}) {
+    SCOPED_TRACE(callerAwaits ? "a caller awaits a reply" : "nobody awaits");
+    double took = -1;
+    std::thread waiter;
+    if (callerAwaits) {
+      waiter = std::thread([&] {
+        const auto t0 = std::chrono::steady_clock::now();
+        Owned p(tLink_AwaitFirst(id, Never, nullptr, 4000));
+        took = SecondsSince(t0);
+        EXPECT_EQ(p, nullptr);
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    fake.FailNextGet(tErrPacket);
+    EXPECT_TRUE(WaitFor([&] { return tLink_GetStatus(id) == tLINK_STATUS_IO_ERROR; }, 1));
+    if (waiter.joinable()) waiter.join();
+    if (callerAwaits) {
+      EXPECT_LT(took, 1.5);
+    }
+    EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return MagicCount(b) >= 6; }));
+    fake.Feed({0x06, 0x00, 0x06, 0x00});
+    EXPECT_TRUE(WaitFor([&] { return tLink_GetStatus(id) == tLINK_STATUS_RUNNING; }));
+    fake.ClearWrites();
+  }
+}
+
 // Feeds the empty packet 0x06 0x00 a byte at a time, one byte every 20 ms,
 // while it lives: a line that is never quiet for long, but never busy either.
 class Trickle {
