@@ -75,6 +75,10 @@ struct tLinkRecord {
   // Set while a caller reads for itself: the reader thread then stays off
   // the stream, so the module's answer wakes only the caller.
   std::atomic<bool> callerReading;
+  // Whether the stream has a wait function, so a caller may read it (set
+  // with the stream; a caller looks at this, not at a stream a reset may be
+  // destroying).
+  std::atomic<bool> streamWaits;
   // Set by a stop once its route-off packet is queued, so that the writer's
   // drain cannot end before it.
   std::atomic<bool> stopQueued;

@@ -282,16 +282,20 @@ tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* 
 
 bool sAwaitReading(tLinkRecord* r, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found) {
   *found = nullptr;
-  tStream* s = r->stream;
-  if (!r->running || r->status != tLINK_STATUS_RUNNING || s == nullptr || s->waitProc == nullptr) return false;
+  // Nothing of the stream is touched before the read lock is held on a
+  // running link: until then a reset may destroy it.
+  if (!r->running || r->status != tLINK_STATUS_RUNNING || !r->streamWaits) return false;
   bool idle = false;
   if (!r->callerReading.compare_exchange_strong(idle, true)) return false;  // another caller reads
   bool read = false;
   {
     std::unique_lock<std::mutex> reading(r->readLock, std::defer_lock);
-    if (sClaimReadLock(&reading) && r->running && r->stream == s && r->inbound != 0) {
-      *found = sReadFor(r, s, filter, ref, timeoutMs);
-      read = true;
+    if (sClaimReadLock(&reading) && r->running) {
+      tStream* s = r->stream;
+      if (s != nullptr && s->waitProc != nullptr && r->inbound != 0) {
+        *found = sReadFor(r, s, filter, ref, timeoutMs);
+        read = true;
+      }
     }
   }
   r->callerReading = false;
