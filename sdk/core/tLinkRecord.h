@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 #include "sdk/core/tLink.h"
@@ -75,6 +76,12 @@ struct tLinkRecord {
   // Set while a caller reads for itself: the reader thread then stays off
   // the stream, so the module's answer wakes only the caller.
   std::atomic<bool> callerReading;
+  // A reader that has stood aside for a while sleeps here until the caller
+  // lets go of the stream (parked is set meanwhile, so that only then does
+  // the caller wake it).
+  std::mutex asideMutex;
+  std::condition_variable asideSignal;
+  std::atomic<bool> readerParked;
   // Whether the stream has a wait function, so a caller may read it (set
   // with the stream; a caller looks at this, not at a stream a reset may be
   // destroying).

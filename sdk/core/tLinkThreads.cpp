@@ -27,6 +27,7 @@ constexpr int sMagicBurst = 6;
 constexpr uint32_t sIdleMs = 1000;  // a second of silence counts as one "no byte"
 constexpr uint32_t sSliceMs = 100;  // how often an idle reader looks at its flags
 constexpr uint32_t sAsideMs = 2;    // how often a reader that stepped aside for a caller looks again
+constexpr int sAsideNaps = 5;       // looks before it sleeps until the caller lets go
 constexpr int sDrainWaits = 2000;   // ms a stopping writer waits for the stop's last packet
 constexpr uint32_t sPoolBytes = 4096;
 constexpr uint32_t sPoolFill = 4066;  // room left for one more packet of up to 30 bytes
@@ -278,6 +279,27 @@ tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* 
   return caller.found;
 }
 
+// The reader while a caller reads the stream. During an exchange callers
+// hold the stream for microseconds at a time, so the reader only naps; a
+// caller that holds it longer (a slow reply) would cost a wake-up every
+// nap, so then the reader sleeps until the caller lets go (or a slice
+// passes, to see a stop).
+void sStandAside(tLinkRecord* r, int* naps) {
+  if (*naps < sAsideNaps) {
+    ++*naps;
+    tTime_MSSleep(sAsideMs);
+    return;
+  }
+  std::unique_lock<std::mutex> aside(r->asideMutex);
+  r->readerParked = true;
+  const bool free = r->asideSignal.wait_for(aside, std::chrono::milliseconds(sSliceMs),
+                                            [r] { return !r->callerReading || !r->running; });
+  r->readerParked = false;
+  // Woken by a caller that let go: the next caller of an exchange gets the
+  // naps again, so that a steady exchange wakes the reader only now and then.
+  if (free) *naps = 0;
+}
+
 }  // namespace
 
 bool sAwaitReading(tLinkRecord* r, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found) {
@@ -299,6 +321,10 @@ bool sAwaitReading(tLinkRecord* r, tPacketFilter filter, const void* ref, uint32
     }
   }
   r->callerReading = false;
+  if (r->readerParked) {
+    std::lock_guard<std::mutex> aside(r->asideMutex);
+    r->asideSignal.notify_one();
+  }
   return read;
 }
 
@@ -309,11 +335,13 @@ void* sInPipeProcess(void* argument) {
   r->status = tLINK_STATUS_RUNNING;
   r->syncState = kSyncStateNone;
   r->readerUp = true;
+  int naps = 0;
   while (r->running) {
     if (r->callerReading) {
-      tTime_MSSleep(sAsideMs);
+      sStandAside(r, &naps);
       continue;
     }
+    naps = 0;
     const tErr e = sReadAvailable(r);
     if (e == tErrNone) continue;
     if (e == tErrNotReady) {

@@ -13,6 +13,7 @@
 
 #include "sdk/core/tLink.h"
 #include "tests/sdk/core/link/FakeStream.h"
+#include "tests/support/CpuTime.h"
 
 namespace {
 
@@ -342,6 +343,20 @@ TEST_F(LinkThreads, AStreamErrorIsAStreamErrorWhoeverReadsTheStream) {
     EXPECT_TRUE(WaitFor([&] { return tLink_GetStatus(id) == tLINK_STATUS_RUNNING; }));
     fake.ClearWrites();
   }
+}
+
+TEST_F(LinkThreads, ACallerAwaitingASlowReplyCostsNoMoreThanAnIdleLink) {
+  // The caller reads the quiet stream itself for three seconds; the reader
+  // that stood aside for it must sleep meanwhile, not look again and again.
+  const double cpu0 = qntest::CpuSeconds();
+  Owned p(tLink_AwaitFirst(id, Never, nullptr, 3000));
+  EXPECT_EQ(p, nullptr);
+  EXPECT_LT(qntest::CpuSeconds() - cpu0, 0.03);  // 1% of a core
+  // It still takes the stream up again at once when the caller lets go.
+  fake.Feed({0x06, 0x01, 0x44});
+  Owned next(tLink_AwaitPacket(id, 1000));
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->data[0], 0x44);
 }
 
 // Feeds the empty packet 0x06 0x00 a byte at a time, one byte every 20 ms,
