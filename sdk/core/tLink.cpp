@@ -219,6 +219,7 @@ int tLink_Init(int id, tStream* stream) {
   r->id = id;
   r->running = false;
   r->stream = stream;
+  r->streamWaits = stream != nullptr && stream->waitProc != nullptr;
   r->status = stream != nullptr ? tLINK_STATUS_STOPPED : tLINK_STATUS_NO_LINK;
   r->readerThread = r->writerThread = nullptr;
   r->inbound = tPacketFifo_Create();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 #include "sdk/core/tLink.h"
@@ -75,6 +76,16 @@ struct tLinkRecord {
   // Set while a caller reads for itself: the reader thread then stays off
   // the stream, so the module's answer wakes only the caller.
   std::atomic<bool> callerReading;
+  // A reader that has stood aside for a while sleeps here until the caller
+  // lets go of the stream (parked is set meanwhile, so that only then does
+  // the caller wake it).
+  std::mutex asideMutex;
+  std::condition_variable asideSignal;
+  std::atomic<bool> readerParked;
+  // Whether the stream has a wait function, so a caller may read it (set
+  // with the stream; a caller looks at this, not at a stream a reset may be
+  // destroying).
+  std::atomic<bool> streamWaits;
   // Set by a stop once its route-off packet is queued, so that the writer's
   // drain cannot end before it.
   std::atomic<bool> stopQueued;
@@ -94,9 +105,9 @@ bool sWriteNow(tLinkRecord* link, const tPacket* packet);
 // Awaits a packet the filter accepts by reading the stream on the caller's
 // own thread, which saves the hand-over from the reader thread to the
 // caller. Only while nobody else reads, on a running link in sync whose
-// stream can be waited on: false otherwise, or when the stream fails, and the
-// caller then waits on the inbound FIFO. True when it waited, until it found
-// a packet (*found), the time ran out or the link stopped or lost sync.
+// stream can be waited on: false otherwise, and the caller then waits on the
+// inbound FIFO. True when it waited, until it found a packet (*found), the
+// time ran out or the link stopped, lost sync or saw a stream error.
 // Everything else read meanwhile is handled as the reader thread would.
 bool sAwaitReading(tLinkRecord* link, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found);
 

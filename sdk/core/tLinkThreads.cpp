@@ -27,6 +27,7 @@ constexpr int sMagicBurst = 6;
 constexpr uint32_t sIdleMs = 1000;  // a second of silence counts as one "no byte"
 constexpr uint32_t sSliceMs = 100;  // how often an idle reader looks at its flags
 constexpr uint32_t sAsideMs = 2;    // how often a reader that stepped aside for a caller looks again
+constexpr int sAsideNaps = 5;       // looks before it sleeps until the caller lets go
 constexpr int sDrainWaits = 2000;   // ms a stopping writer waits for the stop's last packet
 constexpr uint32_t sPoolBytes = 4096;
 constexpr uint32_t sPoolFill = 4066;  // room left for one more packet of up to 30 bytes
@@ -148,16 +149,27 @@ void sTakeByte(tLinkRecord* r, uint8_t b) {
 constexpr int sBurst = 512;  // bytes taken under one hold of the read lock
 
 // Takes what the stream has, up to a burst, under the read lock. Returns the
-// last read's result: tErrNone when the burst was used up.
+// last read's result: tErrNone when the burst was used up or the link
+// stopped. A get that waits for a byte (USB) may give bytes for a long time
+// without ever saying "not ready": the burst looks at the stop after each.
 tErr sReadAvailable(tLinkRecord* r) {
   std::lock_guard<std::mutex> reading(r->readLock);
-  for (int i = 0; i < sBurst; i++) {
+  for (int i = 0; i < sBurst && r->running; i++) {
     uint8_t b = 0;
     const tErr e = tStream_Read(r->stream, &b, 1);
     if (e != tErrNone) return e;
     sTakeByte(r, b);
   }
   return tErrNone;
+}
+
+// A read failed with more than "nothing there": status 6 until the line is
+// quiet again, which restarts the sync. Read lock held.
+void sStreamFailed(tLinkRecord* r, tErr e) {
+  if (r->status != tLINK_STATUS_IO_ERROR) {
+    tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
+  }
+  r->status = tLINK_STATUS_IO_ERROR;
 }
 
 // Waits for the stream to have bytes again, after a read found none. True
@@ -235,9 +247,9 @@ bool sClaimReadLock(std::unique_lock<std::mutex>* reading) {
   return true;
 }
 
-// The caller's reading, read lock held.
-tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* ref, uint32_t timeoutMs,
-                  bool* failed) {
+// The caller's reading, read lock held. A stream error is handled as the
+// reader thread handles it (status 6), which ends the caller's wait.
+tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* ref, uint32_t timeoutMs) {
   tPacket* found = tPacketFifo_GetFirst(r->inbound, filter, ref);
   if (found != nullptr) return found;
   tLinkReading caller = {filter, ref, nullptr};
@@ -247,17 +259,18 @@ tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* 
     const uint64_t spent = tTime_GetMonotonicMSTicks() - start;
     if (spent >= timeoutMs) break;
     const uint64_t left = timeoutMs - spent;
-    // A get only once the wait says a byte may be there: some transports'
-    // gets block.
+    // A get only once the wait says a byte may be there, before every byte:
+    // some transports' gets wait for one (the kernel node's read, up to a
+    // second), and a caller must keep to its own time.
     if (tStream_Wait(s, static_cast<uint32_t>(left < sSliceMs ? left : sSliceMs)) == tErrTimeout) continue;
     for (int i = 0; i < sBurst && caller.found == nullptr; i++) {
+      if (i > 0 && tStream_Wait(s, 0) == tErrTimeout) break;
       uint8_t b = 0;
       const tErr e = tStream_Read(s, &b, 1);
       if (e == tErrNotReady) break;
       if (e != tErrNone) {
-        *failed = true;  // the reader thread reports it
-        r->reading = nullptr;
-        return caller.found;
+        sStreamFailed(r, e);
+        break;
       }
       sTakeByte(r, b);
     }
@@ -266,25 +279,53 @@ tPacket* sReadFor(tLinkRecord* r, tStream* s, tPacketFilter filter, const void* 
   return caller.found;
 }
 
+// The reader while a caller reads the stream. During an exchange callers
+// hold the stream for microseconds at a time, so the reader only naps; a
+// caller that holds it longer (a slow reply) would cost a wake-up every
+// nap, so then the reader sleeps until the caller lets go (or a slice
+// passes, to see a stop).
+void sStandAside(tLinkRecord* r, int* naps) {
+  if (*naps < sAsideNaps) {
+    ++*naps;
+    tTime_MSSleep(sAsideMs);
+    return;
+  }
+  std::unique_lock<std::mutex> aside(r->asideMutex);
+  r->readerParked = true;
+  const bool free = r->asideSignal.wait_for(aside, std::chrono::milliseconds(sSliceMs),
+                                            [r] { return !r->callerReading || !r->running; });
+  r->readerParked = false;
+  // Woken by a caller that let go: the next caller of an exchange gets the
+  // naps again, so that a steady exchange wakes the reader only now and then.
+  if (free) *naps = 0;
+}
+
 }  // namespace
 
 bool sAwaitReading(tLinkRecord* r, tPacketFilter filter, const void* ref, uint32_t timeoutMs, tPacket** found) {
   *found = nullptr;
-  tStream* s = r->stream;
-  if (!r->running || r->status != tLINK_STATUS_RUNNING || s == nullptr || s->waitProc == nullptr) return false;
+  // Nothing of the stream is touched before the read lock is held on a
+  // running link: until then a reset may destroy it.
+  if (!r->running || r->status != tLINK_STATUS_RUNNING || !r->streamWaits) return false;
   bool idle = false;
   if (!r->callerReading.compare_exchange_strong(idle, true)) return false;  // another caller reads
-  bool failed = false;
+  bool read = false;
   {
     std::unique_lock<std::mutex> reading(r->readLock, std::defer_lock);
-    if (sClaimReadLock(&reading) && r->running && r->stream == s && r->inbound != 0) {
-      *found = sReadFor(r, s, filter, ref, timeoutMs, &failed);
-    } else {
-      failed = true;
+    if (sClaimReadLock(&reading) && r->running) {
+      tStream* s = r->stream;
+      if (s != nullptr && s->waitProc != nullptr && r->inbound != 0) {
+        *found = sReadFor(r, s, filter, ref, timeoutMs);
+        read = true;
+      }
     }
   }
   r->callerReading = false;
-  return !failed || *found != nullptr;
+  if (r->readerParked) {
+    std::lock_guard<std::mutex> aside(r->asideMutex);
+    r->asideSignal.notify_one();
+  }
+  return read;
 }
 
 void* sInPipeProcess(void* argument) {
@@ -294,11 +335,13 @@ void* sInPipeProcess(void* argument) {
   r->status = tLINK_STATUS_RUNNING;
   r->syncState = kSyncStateNone;
   r->readerUp = true;
+  int naps = 0;
   while (r->running) {
     if (r->callerReading) {
-      tTime_MSSleep(sAsideMs);
+      sStandAside(r, &naps);
       continue;
     }
+    naps = 0;
     const tErr e = sReadAvailable(r);
     if (e == tErrNone) continue;
     if (e == tErrNotReady) {
@@ -311,10 +354,7 @@ void* sInPipeProcess(void* argument) {
       }
       continue;
     }
-    if (r->status != tLINK_STATUS_IO_ERROR) {
-      tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [tStream_Read()==>%d]\n", r->id, e);
-    }
-    r->status = tLINK_STATUS_IO_ERROR;
+    sStreamFailed(r, e);
     tTime_MSSleep(100);
   }
   tDebug_Print(tDEBUG_LINK, " sInPipeProcess(%d) terminating\n", r->id);

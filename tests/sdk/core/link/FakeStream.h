@@ -1,6 +1,7 @@
 // A stream for link tests: the test feeds the bytes the "module" sends and
 // sees every write the link makes, one entry per write call. Writes can be
-// held back (the writer then blocks inside its write) and released.
+// held back (the writer then blocks inside its write) and released. Gets can
+// be made to wait for a byte, as over USB, and to fail once.
 #pragma once
 
 #include <chrono>
@@ -17,10 +18,12 @@ namespace linktest {
 class FakeStream {
  public:
   // A stream over this fake; the link that gets it owns the tStream, the
-  // test keeps the FakeStream (it must outlive the link).
-  tStream* Make() {
+  // test keeps the FakeStream (it must outlive the link). Without a wait
+  // function the get must pace the reader itself (see BlockingGets), as a
+  // libusb bulk transfer does.
+  tStream* Make(bool withWait = true) {
     tStream* s = tStream_Create(sGet, sPut, sWrite, nullptr, this);
-    tStream_SetWaitProc(s, sWait);
+    if (withWait) tStream_SetWaitProc(s, sWait);
     return s;
   }
 
@@ -38,6 +41,19 @@ class FakeStream {
   void SlowWrites(std::chrono::microseconds delay) {
     std::lock_guard<std::mutex> lock(mutex_);
     delay_ = delay;
+  }
+  // A get with nothing to give waits this long for a byte before it says
+  // "not ready", as a USB transfer or the kernel node's read does.
+  void BlockingGets(std::chrono::milliseconds wait) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    getWait_ = wait;
+  }
+  // The next get fails with this code, once (a damaged frame, say); a wait
+  // says a get is worth calling.
+  void FailNextGet(tErr error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failNext_ = error;
+    cv_.notify_all();
   }
   std::vector<std::vector<uint8_t>> Writes() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -75,7 +91,15 @@ class FakeStream {
  private:
   static tErr sGet(uint8_t* byte, void* ref) {
     auto* f = static_cast<FakeStream*>(ref);
-    std::lock_guard<std::mutex> lock(f->mutex_);
+    std::unique_lock<std::mutex> lock(f->mutex_);
+    if (f->failNext_ != tErrNone) {
+      const tErr e = f->failNext_;
+      f->failNext_ = tErrNone;
+      return e;
+    }
+    if (f->in_.empty() && f->getWait_.count() > 0) {
+      f->cv_.wait_for(lock, f->getWait_, [f] { return !f->in_.empty(); });
+    }
     if (f->in_.empty()) return tErrNotReady;
     *byte = f->in_.front();
     f->in_.pop_front();
@@ -102,7 +126,8 @@ class FakeStream {
   static tErr sWait(uint32_t timeoutMs, void* ref) {
     auto* f = static_cast<FakeStream*>(ref);
     std::unique_lock<std::mutex> lock(f->mutex_);
-    const bool any = f->cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [f] { return !f->in_.empty(); });
+    const bool any = f->cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [f] { return !f->in_.empty() || f->failNext_ != tErrNone; });
     return any ? tErrNone : tErrTimeout;
   }
 
@@ -113,6 +138,8 @@ class FakeStream {
   bool hold_ = false;
   bool blocked_ = false;
   std::chrono::microseconds delay_{0};
+  std::chrono::milliseconds getWait_{0};
+  tErr failNext_ = tErrNone;
 };
 
 // Counts occurrences of the magic packet 0xAD 0x00 in the written bytes.

@@ -13,6 +13,7 @@
 
 #include "sdk/core/tLink.h"
 #include "tests/sdk/core/link/FakeStream.h"
+#include "tests/support/CpuTime.h"
 
 namespace {
 
@@ -308,6 +309,122 @@ TEST_F(LinkThreads, AStopEndsACallersWaitWithinASlice) {
   Owned queued(tLink_GetPacket(id));
   ASSERT_NE(queued, nullptr);
   EXPECT_EQ(queued->data[0], 0x44);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST_F(LinkThreads, AStreamErrorIsAStreamErrorWhoeverReadsTheStream) {
+  // A get that fails once (a damaged frame on a serial line) gives status 6,
+  // and once the line is quiet the link restarts the sync. A caller awaiting
+  // a reply then stops waiting, also when it was reading the stream itself.
+  for (const bool callerAwaits : {false, true}) {
+    SCOPED_TRACE(callerAwaits ? "a caller awaits a reply" : "nobody awaits");
+    double took = -1;
+    std::thread waiter;
+    if (callerAwaits) {
+      waiter = std::thread([&] {
+        const auto t0 = std::chrono::steady_clock::now();
+        Owned p(tLink_AwaitFirst(id, Never, nullptr, 4000));
+        took = SecondsSince(t0);
+        EXPECT_EQ(p, nullptr);
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    fake.FailNextGet(tErrPacket);
+    EXPECT_TRUE(WaitFor([&] { return tLink_GetStatus(id) == tLINK_STATUS_IO_ERROR; }, 1));
+    if (waiter.joinable()) waiter.join();
+    if (callerAwaits) {
+      EXPECT_LT(took, 1.5);
+    }
+    EXPECT_TRUE(fake.WaitWritten([](const Bytes& b) { return MagicCount(b) >= 6; }));
+    fake.Feed({0x06, 0x00, 0x06, 0x00});
+    EXPECT_TRUE(WaitFor([&] { return tLink_GetStatus(id) == tLINK_STATUS_RUNNING; }));
+    fake.ClearWrites();
+  }
+}
+
+TEST_F(LinkThreads, ACallerAwaitingASlowReplyCostsNoMoreThanAnIdleLink) {
+  // The caller reads the quiet stream itself for three seconds; the reader
+  // that stood aside for it must sleep meanwhile, not look again and again.
+  const double cpu0 = qntest::CpuSeconds();
+  Owned p(tLink_AwaitFirst(id, Never, nullptr, 3000));
+  EXPECT_EQ(p, nullptr);
+  EXPECT_LT(qntest::CpuSeconds() - cpu0, 0.03);  // 1% of a core
+  // It still takes the stream up again at once when the caller lets go.
+  fake.Feed({0x06, 0x01, 0x44});
+  Owned next(tLink_AwaitPacket(id, 1000));
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->data[0], 0x44);
+}
+
+// Feeds the empty packet 0x06 0x00 a byte at a time, one byte every 20 ms,
+// while it lives: a line that is never quiet for long, but never busy either.
+class Trickle {
+ public:
+  explicit Trickle(FakeStream& fake)
+      : thread_([this, &fake] {
+          for (uint8_t b = 0x06; !done_; b = b == 0 ? 0x06 : 0) {
+            fake.Feed({b});
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+        }) {}
+  ~Trickle() {
+    done_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// Transports whose get waits for a byte: the libusb path (no wait function,
+// a transfer waits up to a second) and the kernel node (poll, and a read that
+// waits up to a second).
+TEST(LinkOverBlockingGets, AStopEndsTheReaderWhileBytesKeepComing) {
+  for (const bool withWait : {false, true}) {
+    SCOPED_TRACE(withWait ? "kernel node" : "libusb");
+    FakeStream fake;
+    fake.BlockingGets(std::chrono::milliseconds(1000));
+    int id = tLink_Create(fake.Make(withWait));
+    ASSERT_NE(id, 0);
+    Trickle module(fake);
+    Owned first(tLink_AwaitPacket(id, 2000));
+    ASSERT_NE(first, nullptr);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(tLink_Stop(tLink_GetRecord(id)), tErrNone);
+    EXPECT_LT(SecondsSince(t0), 2.5);
+    tLink_Destroy(&id);
+  }
+}
+
+TEST(LinkOverBlockingGets, ACallerReadingForItselfKeepsToItsTimeoutWhileBytesTrickle) {
+  // Kernel node: the caller may read for itself, but a read there waits for
+  // a byte, so a caller must read only what the wait says is there.
+  FakeStream fake;
+  fake.BlockingGets(std::chrono::milliseconds(50));
+  int id = tLink_Create(fake.Make(true));
+  ASSERT_NE(id, 0);
+  double took = -1;
+  std::thread waiter([&] {
+    const auto t0 = std::chrono::steady_clock::now();
+    Owned p(tLink_AwaitFirst(id, Never, nullptr, 1000));
+    took = SecondsSince(t0);
+    EXPECT_EQ(p, nullptr);
+  });
+  // An idle reader spends nearly all its time in the wait, without the
+  // stream: the caller takes the stream over within a few of its slices.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  {
+    Trickle module(fake);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  }
+  waiter.join();
+  EXPECT_LT(took, 2.0);
+  EXPECT_GT(tLink_DrainPackets(id, nullptr, nullptr), 0u);  // everything read was queued
+  tLink_Destroy(&id);
 }
 
 TEST_F(LinkThreads, ForceRouteQueuesTheRoutePacket) {

@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,20 +19,15 @@
 #include "sdk/net/tLinkBroker.h"
 #include "sim/module/Simulator.h"
 #include "tests/sdk/core/link/FakeStream.h"
+#include "tests/support/CpuTime.h"
 
 namespace {
 
 using Owned = std::unique_ptr<tPacket, tPacketDeleter>;
 using Clock = std::chrono::steady_clock;
+using qntest::CpuSeconds;
 
 double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-// Processor time this process has used so far, in seconds.
-double CpuSeconds() {
-  struct rusage r;
-  getrusage(RUSAGE_SELF, &r);
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 

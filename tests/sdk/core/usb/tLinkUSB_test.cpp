@@ -1,7 +1,6 @@
 // Links over the virtual USB bus and the kernel-driver node, with the module
 // simulator in this process.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <memory>
@@ -13,11 +12,13 @@
 #include "sdk/core/tLink.h"
 #include "sdk/core/tUSB.h"
 #include "sim/module/Simulator.h"
+#include "tests/support/CpuTime.h"
 
 namespace {
 
 using Owned = std::unique_ptr<tPacket, tPacketDeleter>;
 using Clock = std::chrono::steady_clock;
+using qntest::CpuSeconds;
 
 uint8_t MatchSerialReply(const tPacket* p, const void*) {
   return p->length == 7 && p->data[0] == cmdSYSTEM && p->data[1] == 9;
@@ -105,13 +106,6 @@ TEST_F(UsbLinks, TheKernelNodeCarriesTheLinkWhenItExists) {
   EXPECT_EQ(GetSerial(id), 0x40F5849Au);
   EXPECT_FALSE(sim.UsbDevice(0x40F5849A)->claimed());
   tLink_Destroy(&id);
-}
-
-// Processor time this process has used so far, in seconds.
-double CpuSeconds() {
-  struct rusage r;
-  getrusage(RUSAGE_SELF, &r);
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 TEST_F(UsbLinks, AKernelNodeThatGoesAwayLeavesAnIdleReader) {
