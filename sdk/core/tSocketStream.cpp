@@ -86,14 +86,39 @@ tErr sSocketStreamSetOptions(int fd) {
   return tErrNone;
 }
 
+// Connects fd, waiting at most timeoutMs for the peer's answer: a host that
+// is down or drops the attempt would otherwise hold the caller (a link's
+// thread, or a caller writing or reading at once) for the system's minutes
+// of retries. 0, or the errno of the failure (ETIMEDOUT when no answer).
+int sConnectWithin(int fd, const struct sockaddr_in* address, int timeoutMs) {
+  int one = 1;
+  if (ioctl(fd, FIONBIO, &one) != 0) return errno;
+  if (connect(fd, reinterpret_cast<const struct sockaddr*>(address), sizeof(*address)) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  const uint64_t start = tTime_GetMonotonicMSTicks();
+  for (;;) {
+    const uint64_t spent = tTime_GetMonotonicMSTicks() - start;
+    if (spent >= static_cast<uint64_t>(timeoutMs)) return ETIMEDOUT;
+    struct pollfd p = {fd, POLLOUT, 0};
+    const int rc = poll(&p, 1, static_cast<int>(timeoutMs - static_cast<int>(spent)));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return errno;
+    if (rc == 0) return ETIMEDOUT;
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+  }
+}
+
 // Connects, or reconnects after the connection was lost. Lock held.
 tErr sSocketStreamReset(sSocketState* s) {
   if (s == NULL) return tErrInitialization;
   if (s->socket.load() >= 0) sSocketStreamClose(s);
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return tErrIO;
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&s->address), sizeof(s->address)) != 0) {
-    int e = errno;
+  const int e = sConnectWithin(fd, &s->address, tSOCKET_CONNECT_TIMEOUT_MS);
+  if (e != 0) {
     close(fd);
     return (e == ECONNRESET || e == EAGAIN || e == ETIMEDOUT || e == ECONNREFUSED) ? tErrConnection : tErrIO;
   }

@@ -38,11 +38,13 @@
 #define tSOCKETSTREAMCHECK 0xDEADu
 #define tSOCKET_RETRY_DELAY_MS 60
 #define tSOCKET_MAX_SEND_RETRY 10
+#define tSOCKET_CONNECT_TIMEOUT_MS 5000  // a connect (or reconnect) that gets no answer fails after this
 
 // Connects to ipAddress:port (ipAddress in network byte order, as a linkSpec
 // stores it; port in host order) with TCP_NODELAY, no receive timeout,
 // SO_LINGER 0 (closing resets the connection) and non-blocking I/O. The
-// connect itself blocks. *out is set to null first.
+// connect waits for the peer's answer, up to tSOCKET_CONNECT_TIMEOUT_MS.
+// *out is set to null first.
 //   tErrParam     out is null
 //   tErrResource  any other failure (memory, socket, connect, options)
 tErr tStream_CreateSocket(uint32_t ipAddress, uint16_t port, tStream** out);

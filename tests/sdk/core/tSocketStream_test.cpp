@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,6 +116,75 @@ TEST(SocketStream, NoListenerFailsWithResource) {
   EXPECT_EQ(tStream_CreateSocket(kLoopback, port, &s), tErrResource);
   EXPECT_EQ(s, nullptr);
   EXPECT_EQ(tStream_CreateSocket(kLoopback, port, nullptr), tErrParam);
+}
+
+// A listener with room for one waiting connection. Once Fill() has taken
+// that room, the system drops every further attempt unanswered: a connect to
+// it is neither made nor refused.
+class FullListener {
+ public:
+  FullListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = kLoopback;
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    listen(fd_, 0);
+    socklen_t n = sizeof(a);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    address_ = a;
+  }
+  ~FullListener() {
+    if (filler_ >= 0) close(filler_);
+    close(fd_);
+  }
+  uint16_t port() const { return ntohs(address_.sin_port); }
+  int Accept() {
+    pollfd p = {fd_, POLLIN, 0};
+    return poll(&p, 1, 5000) == 1 ? accept(fd_, nullptr, nullptr) : -1;
+  }
+  bool Fill() {
+    filler_ = socket(AF_INET, SOCK_STREAM, 0);
+    return connect(filler_, reinterpret_cast<sockaddr*>(&address_), sizeof(address_)) == 0;
+  }
+
+ private:
+  int fd_ = -1;
+  int filler_ = -1;
+  sockaddr_in address_ = {};
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Without a bound each attempt below waits for the system's retries (minutes).
+TEST(SocketStream, AConnectionThatIsNeverAnsweredFailsWithinTheBound) {
+  FullListener listener;
+  ASSERT_TRUE(listener.Fill());
+  tStream* s = nullptr;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrResource);
+  EXPECT_EQ(s, nullptr);
+  EXPECT_LT(SecondsSince(t0), 30.0);
+}
+
+TEST(SocketStream, AReconnectThatIsNeverAnsweredFailsWithinTheBound) {
+  FullListener listener;
+  tStream* s = nullptr;
+  ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
+  const int first = listener.Accept();
+  ASSERT_GE(first, 0);
+  ASSERT_TRUE(listener.Fill());
+  ResetConnection(first);
+  tTime_MSSleep(50);
+  const uint8_t data[2] = {1, 2};
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(tStream_Write(s, data, 2), tErrConnection);
+  EXPECT_LT(SecondsSince(t0), 30.0);
+  uint8_t b;
+  EXPECT_EQ(tStream_Read(s, &b, 1), tErrConnection);  // left disconnected
+  tStream_Destroy(&s);
 }
 
 TEST(SocketStream, IdleGetReturnsAtOnceAndBytesFlowBothWays) {
