@@ -102,7 +102,10 @@ int tLink_GetStatus(int id);
 // ---------------------------------------------------------------------------
 // Packets
 
-// Puts a copy on the outbound FIFO; tErrParam for an unknown id.
+// Puts a copy on the outbound FIFO; tErrParam for an unknown id. On a
+// running unpooled link with nothing queued and the writer idle, the packet
+// is written at once on the caller's thread instead (same order, same
+// logging; a write error drops it as the writer would).
 tErr tLink_PutPacket(int id, const tPacket* packet);
 // The first inbound packet, now or within timeoutMs; null for an unknown id.
 tPacket* tLink_GetPacket(int id);
@@ -113,15 +116,20 @@ tPacket* tLink_GetFirst(int id, tPacketFilter filter, const void* ref);
 size_t tLink_DrainPackets(int id, tPacketFilter filter, const void* ref);
 // Waits up to timeoutMs for the first inbound packet the filter accepts, but
 // only while the link runs in sync (status 2): a link that is not returns
-// null at once, and one that drops out of sync ends the wait.
+// null at once, and one that drops out of sync ends the wait. While no one
+// else reads the link's stream, the waiting thread reads it itself, handling
+// every packet as the reader thread would.
 tPacket* tLink_AwaitFirst(int id, tPacketFilter filter, const void* ref, uint32_t timeoutMs);
 
 // ---------------------------------------------------------------------------
 // Settings
 
 // Sets (or with a null filter clears) the filter that sees every received
-// packet first, on the reader thread; a filter that returns non-zero has
-// consumed the packet. It sees the reader's own packet and must not keep it.
+// packet first, under the filter mutex, on the thread reading the stream:
+// the reader thread, or a caller inside tLink_AwaitFirst. A filter that
+// returns non-zero has consumed the packet. It sees the reader's own packet
+// and must not keep it; it must not stop, reset or destroy its link, nor wait
+// on it.
 tErr tLink_InstallUserPacketFilter(int id, tPacketFilter filter, const void* ref);
 // Pooled links write queued packets in batches of up to 4096 bytes.
 tErr tLink_EnablePooledPackets(int id, bool on);
