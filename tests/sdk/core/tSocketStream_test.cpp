@@ -20,10 +20,13 @@ namespace {
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-// A TCP listener on a loopback port the system chose.
+// A TCP listener on a loopback port the system chose. With a backlog of 0
+// it has room for one waiting connection; once Fill() has taken that room,
+// the system drops every further attempt unanswered: a connect to it is
+// neither made nor refused.
 class Listener {
  public:
-  Listener() {
+  explicit Listener(int backlog = 8) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
@@ -31,15 +34,26 @@ class Listener {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = kLoopback;
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    listen(fd_, 8);
+    listen(fd_, backlog);
     socklen_t n = sizeof(a);
     getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
     port_ = ntohs(a.sin_port);
   }
-  ~Listener() { Close(); }
+  ~Listener() {
+    Close();
+    if (filler_ >= 0) close(filler_);
+  }
   void Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+  }
+  bool Fill() {
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = kLoopback;
+    a.sin_port = htons(port_);
+    filler_ = socket(AF_INET, SOCK_STREAM, 0);
+    return connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
   }
   uint16_t port() const { return port_; }
   // Accepts one connection within the bound, or -1.
@@ -51,6 +65,7 @@ class Listener {
 
  private:
   int fd_ = -1;
+  int filler_ = -1;
   uint16_t port_ = 0;
 };
 
@@ -118,49 +133,13 @@ TEST(SocketStream, NoListenerFailsWithResource) {
   EXPECT_EQ(tStream_CreateSocket(kLoopback, port, nullptr), tErrParam);
 }
 
-// A listener with room for one waiting connection. Once Fill() has taken
-// that room, the system drops every further attempt unanswered: a connect to
-// it is neither made nor refused.
-class FullListener {
- public:
-  FullListener() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = kLoopback;
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    listen(fd_, 0);
-    socklen_t n = sizeof(a);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-    address_ = a;
-  }
-  ~FullListener() {
-    if (filler_ >= 0) close(filler_);
-    close(fd_);
-  }
-  uint16_t port() const { return ntohs(address_.sin_port); }
-  int Accept() {
-    pollfd p = {fd_, POLLIN, 0};
-    return poll(&p, 1, 5000) == 1 ? accept(fd_, nullptr, nullptr) : -1;
-  }
-  bool Fill() {
-    filler_ = socket(AF_INET, SOCK_STREAM, 0);
-    return connect(filler_, reinterpret_cast<sockaddr*>(&address_), sizeof(address_)) == 0;
-  }
-
- private:
-  int fd_ = -1;
-  int filler_ = -1;
-  sockaddr_in address_ = {};
-};
-
 double SecondsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // Without a bound each attempt below waits for the system's retries (minutes).
 TEST(SocketStream, AConnectionThatIsNeverAnsweredFailsWithinTheBound) {
-  FullListener listener;
+  Listener listener(0);
   ASSERT_TRUE(listener.Fill());
   tStream* s = nullptr;
   const auto t0 = std::chrono::steady_clock::now();
@@ -170,7 +149,7 @@ TEST(SocketStream, AConnectionThatIsNeverAnsweredFailsWithinTheBound) {
 }
 
 TEST(SocketStream, AReconnectThatIsNeverAnsweredFailsWithinTheBound) {
-  FullListener listener;
+  Listener listener(0);
   tStream* s = nullptr;
   ASSERT_EQ(tStream_CreateSocket(kLoopback, listener.port(), &s), tErrNone);
   const int first = listener.Accept();
