@@ -4,7 +4,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <arpa/inet.h>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "sdk/core/tLink.h"
+#include "tests/support/CpuTime.h"
 #include "tests/support/Process.h"
 #include "sdk/core/tUSB.h"
 
@@ -22,16 +22,10 @@ namespace {
 constexpr double sSeconds = 5.0;
 constexpr uint32_t sSerial = 0x40F5849A;
 
-double sCpu() {
-  struct rusage r;
-  getrusage(RUSAGE_SELF, &r);
-  return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
 double sIdleFor(double seconds) {
-  const double c0 = sCpu();
+  const double c0 = qntest::CpuSeconds();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  return sCpu() - c0;
+  return qntest::CpuSeconds() - c0;
 }
 
 // Runs inside the umockdev preload, with the simulator already up.

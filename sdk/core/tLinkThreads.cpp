@@ -213,6 +213,36 @@ void sWrite(tLinkRecord* r, const uint8_t* bytes, size_t length, bool pooled) {
   }
 }
 
+// Writes one packet by itself: its trace, one stream write of its
+// serialised form, and its log record. False when it has no serialised form.
+bool sWriteAlone(tLinkRecord* r, const tPacket* p) {
+  sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
+  uint8_t bytes[tPACKET_MAX_BYTES];
+  size_t used = 0;
+  if (tPacket_GetBytes(p, bytes, sizeof bytes, &used) != tErrNone) return false;
+  sWrite(r, bytes, used, false);
+  sLogPacket(r, tPACKETLOG_SENT, p);
+  return true;
+}
+
+// Writes the packet and whatever else is queued behind it, up to a full
+// buffer of sPoolBytes, with one stream write; only the first is logged.
+void sWritePooled(tLinkRecord* r, const tPacket* p, uint8_t* buffer) {
+  sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
+  size_t used = 0;
+  memset(buffer, 0, sPoolBytes);
+  tPacket_GetBytes(p, buffer, sPoolBytes, &used);
+  while (used <= sPoolFill) {
+    tPacket* more = tPacketFifo_Get(r->outbound);
+    if (more == nullptr) break;
+    size_t n = 0;
+    if (tPacket_GetBytes(more, buffer + used, sPoolBytes - used, &n) == tErrNone) used += n;
+    tPacket_Destroy(&more);
+  }
+  sWrite(r, buffer, used, true);
+  sLogPacket(r, tPACKETLOG_SENT, p);
+}
+
 }  // namespace
 
 bool sWriteNow(tLinkRecord* r, const tPacket* packet) {
@@ -223,13 +253,7 @@ bool sWriteNow(tLinkRecord* r, const tPacket* packet) {
       tPacketFifo_GetLength(r->outbound) != 0) {
     return false;
   }
-  sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, packet);
-  uint8_t bytes[tPACKET_MAX_BYTES];
-  size_t used = 0;
-  if (tPacket_GetBytes(packet, bytes, sizeof bytes, &used) != tErrNone) return false;
-  sWrite(r, bytes, used, false);
-  sLogPacket(r, tPACKETLOG_SENT, packet);
-  return true;
+  return sWriteAlone(r, packet);
 }
 
 namespace {
@@ -377,24 +401,11 @@ void* sOutPipeProcess(void* argument) {
     std::lock_guard<std::mutex> writing(r->writeLock);
     tPacket* p = tPacketFifo_Get(r->outbound);
     if (p == nullptr) continue;
-    sTracePacket(tDEBUG_PACKETS, "sOutPipeProcess", r->id, p);
-    size_t used = 0;
     if (r->pooled) {
-      memset(buffer, 0, sizeof buffer);
-      tPacket_GetBytes(p, buffer, sizeof buffer, &used);
-      while (used <= sPoolFill) {
-        tPacket* more = tPacketFifo_Get(r->outbound);
-        if (more == nullptr) break;
-        size_t n = 0;
-        if (tPacket_GetBytes(more, buffer + used, sizeof buffer - used, &n) == tErrNone) used += n;
-        tPacket_Destroy(&more);
-      }
-      sWrite(r, buffer, used, true);
+      sWritePooled(r, p, buffer);
     } else {
-      tPacket_GetBytes(p, buffer, sizeof buffer, &used);
-      sWrite(r, buffer, used, false);
+      sWriteAlone(r, p);
     }
-    sLogPacket(r, tPACKETLOG_SENT, p);
     tPacket_Destroy(&p);
   }
   // What is still queued (the route-off packet of a stop among it) goes out.

@@ -7,18 +7,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
-static double sCpuSeconds() {
-  struct rusage r;
-  getrusage(RUSAGE_SELF, &r);
-  return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
+#include "tests/support/CpuTime.h"
 
 static double sNow() {
   struct timespec t;
@@ -76,9 +71,9 @@ int main(int argc, char** argv) {
       int timeout = t ? atoi(t + 1) : 1000;
       std::vector<unsigned char> buffer(length);
       int got = 0;
-      double c0 = sCpuSeconds(), t0 = sNow();
+      double c0 = qntest::CpuSeconds(), t0 = sNow();
       r = libusb_bulk_transfer(h, 0x81, buffer.data(), length, &got, timeout);
-      double elapsed = sNow() - t0, cpu = sCpuSeconds() - c0;
+      double elapsed = sNow() - t0, cpu = qntest::CpuSeconds() - c0;
       printf("read %d %d ", r, got);
       for (int k = 0; k < got; ++k) printf("%02X", buffer[k]);
       printf(" elapsed=%.3f cpu=%.4f\n", elapsed, cpu);
